@@ -1,0 +1,18 @@
+#pragma once
+
+#include "features/common/series_view.hpp"
+
+namespace orven::features::minimal::functional {
+
+// The median of the series in its stable ascending order: the middle
+// element, or (lower + upper) * 0.5 of the middle two; the quiet positive
+// NaN for the empty series, the element itself for a single one.  A series
+// of two or more elements that holds a NaN has no order, and the median
+// refuses it with a fatal error.  The series is never written.
+double median(common::SeriesView series);
+
+// The same value, for a caller that has already read the whole series and
+// found no NaN in it (or has a single element): skips the NaN scan.
+double median_of_nan_free(common::SeriesView series);
+
+}  // namespace orven::features::minimal::functional

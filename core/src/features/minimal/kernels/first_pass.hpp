@@ -1,0 +1,84 @@
+#pragma once
+
+#include <cstddef>
+
+#include "features/common/series_view.hpp"
+#include "features/minimal/kernels/extrema.hpp"
+#include "features/minimal/kernels/extrema_blocks.hpp"
+#include "features/minimal/kernels/pass_parts.hpp"
+
+namespace orven::features::minimal::kernels {
+
+// What one read of a series yields; fields that were not asked for keep
+// their start values.
+struct FirstPassResult {
+    double sum = -0.0;             // every sum starts at -0.0, so the empty sum is -0.0
+    double sum_of_squares = -0.0;
+    Extrema extrema;
+    // A NaN was met.  Only tracked with stop_at_nan; for a series of two or
+    // more elements the pass then stopped there and the rest is incomplete.
+    bool holds_nan = false;
+};
+
+// One pass over the series in index order.  The two sums are separate
+// single accumulators, each adding strictly in index order; they are
+// independent chains, so one loop runs both at the cost of one.  The
+// extrema follow the four-block procedure: full blocks until one holds a
+// NaN, join the partials, then step through every element not yet folded.
+template <PassParts parts>
+FirstPassResult first_pass(common::SeriesView series) {
+    const double* x = series.data();
+    const std::size_t n = series.size();
+    FirstPassResult result;
+    double sum = -0.0;
+    double squares = -0.0;
+    auto add = [&](double value) {
+        if constexpr (parts.sum) {
+            sum += value;
+        }
+        if constexpr (parts.sum_of_squares) {
+            squares += value * value;
+        }
+    };
+
+    std::size_t i = 0;
+    if constexpr (parts.extrema) {
+        ExtremaBlocks blocks;
+        for (; n - i >= 4; i += 4) {
+            if (!blocks.fold(x + i)) {
+                break;
+            }
+            add(x[i]);
+            add(x[i + 1]);
+            add(x[i + 2]);
+            add(x[i + 3]);
+        }
+        result.extrema = blocks.joined();
+        if constexpr (parts.stop_at_nan) {
+            if (n - i >= 4) {  // the block phase ended at a NaN, and n >= 4
+                result.holds_nan = true;
+                return result;
+            }
+        }
+    }
+    for (; i < n; ++i) {
+        const double value = x[i];
+        if constexpr (parts.stop_at_nan) {
+            if (value != value) {
+                result.holds_nan = true;
+                if (n >= 2) {
+                    return result;
+                }
+            }
+        }
+        add(value);
+        if constexpr (parts.extrema) {
+            result.extrema.step(value);
+        }
+    }
+    result.sum = sum;
+    result.sum_of_squares = squares;
+    return result;
+}
+
+}  // namespace orven::features::minimal::kernels

@@ -1,0 +1,37 @@
+#pragma once
+
+#include <cmath>
+#include <cstdint>
+
+#include "features/common/series_view.hpp"
+
+namespace orven::features::minimal::kernels {
+
+// The quiet NaN with the sign bit clear (0x7ff8000000000000): the variance
+// and the median of the empty series.
+inline constexpr double positive_quiet_nan = __builtin_nan("");
+
+// N: the element count converted to the nearest double.
+inline double count_of(common::SeriesView series) {
+    return static_cast<double>(static_cast<std::uint64_t>(series.size()));
+}
+
+// S / N; for the empty series -0.0 / 0.0, a NaN.
+inline double mean_of(double sum, double count) { return sum / count; }
+
+// sqrt(R / N); for the empty series the root of -0.0 / 0.0.
+inline double root_mean_square_of(double sum_of_squares, double count) {
+    return std::sqrt(sum_of_squares / count);
+}
+
+// Q, the sequential sum of (x - mean)^2, each square rounded before it is
+// added: the second pass of the variance.
+double squared_deviations(common::SeriesView series, double mean);
+
+// The population variance Q / N, given S from a first pass; the quiet
+// positive NaN for the empty series, which is not read again.
+double population_variance(common::SeriesView series, double sum);
+
+inline double standard_deviation_of(double variance) { return std::sqrt(variance); }
+
+}  // namespace orven::features::minimal::kernels
