@@ -1,0 +1,68 @@
+#pragma once
+
+// The wrapper around every function that the interpreter calls: the body
+// either gives a new reference or an error value, or fails fatally; the
+// interpreter always gets a new reference, or null with exactly one
+// exception pending.
+
+#include <Python.h>
+
+#include <new>
+#include <optional>
+#include <source_location>
+#include <string>
+#include <utility>
+
+#include "errors/boundary_guard.hpp"
+#include "errors/error_value.hpp"
+#include "errors/panic_exception.hpp"
+#include "fatal/fatal_error.hpp"
+#include "python/py_ref.hpp"
+
+namespace orven::bindings::errors {
+
+// The message of a PanicException whose failure carried no text of its own.
+inline constexpr const char* textless_failure_message = "native code failed without a message";
+
+// Runs `body` (() -> Result<python::PyRef>) and translates its outcome.
+// A fatal error has unwound through the body, releasing everything the body
+// owned, before it becomes a PanicException here.
+template <class Body>
+PyObject* entry_point(Body&& body,
+                      std::source_location where = std::source_location::current()) noexcept {
+    BoundaryGuard guard("uncaught panic at ffi boundary", where);
+    try {
+        std::optional<Result<python::PyRef>> outcome;
+        std::optional<std::string> failure;
+        try {
+            outcome.emplace(std::forward<Body>(body)());
+        } catch (const fatal::FatalError& error) {
+            failure = error.message();
+        } catch (const std::bad_alloc&) {
+            fatal::abort_with("memory allocation failed\n");
+        } catch (const std::exception& error) {
+            // Not one of ours, so nobody has reported it yet.
+            fatal::write_report(fatal::Location::from(where), error.what());
+            failure = textless_failure_message;
+        } catch (...) {
+            fatal::write_report(fatal::Location::from(where), textless_failure_message);
+            failure = textless_failure_message;
+        }
+        // Translation: a fatal error from here on escapes to the guard.
+        PyObject* result = nullptr;
+        if (failure) {
+            panic_exception(std::move(*failure)).restore();
+        } else if (outcome->ok()) {
+            result = std::move(*outcome).value().release();
+        } else {
+            std::move(*outcome).error().restore();
+        }
+        outcome.reset();
+        guard.disarm();
+        return result;
+    } catch (...) {
+        guard.fail();
+    }
+}
+
+}  // namespace orven::bindings::errors

@@ -1,0 +1,81 @@
+#pragma once
+
+// The few interpreter facilities whose form differs between the CPython
+// versions we build for (3.11 to 3.14, default and free-threaded builds).
+// Everything else is called directly.
+
+#include <Python.h>
+
+namespace orven::bindings::python {
+
+// The pending exception as one object (traceback attached), clearing it;
+// null when nothing is pending.  Returns a new reference.
+inline PyObject* get_raised_exception() noexcept {
+#if PY_VERSION_HEX >= 0x030C0000
+    return PyErr_GetRaisedException();
+#else
+    // 3.11 keeps the pending exception as a (type, value, traceback) triple,
+    // possibly not yet normalised into an instance.
+    PyObject* type = nullptr;
+    PyObject* value = nullptr;
+    PyObject* traceback = nullptr;
+    PyErr_Fetch(&type, &value, &traceback);
+    if (type == nullptr) {
+        return nullptr;
+    }
+    PyErr_NormalizeException(&type, &value, &traceback);
+    if (traceback != nullptr && value != nullptr) {
+        PyException_SetTraceback(value, traceback);
+    }
+    Py_XDECREF(type);
+    Py_XDECREF(traceback);
+    return value;
+#endif
+}
+
+// Makes `exception` (an exception instance) the pending exception, taking
+// over the caller's reference.
+inline void set_raised_exception(PyObject* exception) noexcept {
+#if PY_VERSION_HEX >= 0x030C0000
+    PyErr_SetRaisedException(exception);
+#else
+    PyObject* type = Py_NewRef(reinterpret_cast<PyObject*>(Py_TYPE(exception)));
+    PyObject* traceback = PyException_GetTraceback(exception);
+    PyErr_Restore(type, exception, traceback);
+#endif
+}
+
+// Exclusive access to one object's internal state for the lifetime of the
+// guard.  Only the free-threaded build needs it: with a global interpreter
+// lock, the lock itself already serialises every access.
+class CriticalSection {
+public:
+#ifdef Py_GIL_DISABLED
+    explicit CriticalSection(PyObject* object) noexcept { PyCriticalSection_Begin(&section_, object); }
+    ~CriticalSection() { PyCriticalSection_End(&section_); }
+#else
+    explicit CriticalSection(PyObject*) noexcept {}
+#endif
+
+    CriticalSection(const CriticalSection&) = delete;
+    CriticalSection& operator=(const CriticalSection&) = delete;
+
+private:
+#ifdef Py_GIL_DISABLED
+    PyCriticalSection section_;
+#endif
+};
+
+// Tells a free-threaded interpreter whether the module needs its global
+// lock.  Other builds have the lock anyway and no such declaration.
+// Returns -1 with an exception pending on failure.
+inline int declare_gil_requirement([[maybe_unused]] PyObject* module,
+                                   [[maybe_unused]] bool needs_gil) noexcept {
+#ifdef Py_GIL_DISABLED
+    return PyUnstable_Module_SetGIL(module, needs_gil ? Py_MOD_GIL_USED : Py_MOD_GIL_NOT_USED);
+#else
+    return 0;
+#endif
+}
+
+}  // namespace orven::bindings::python
