@@ -1,0 +1,62 @@
+#pragma once
+
+#include <atomic>
+#include <condition_variable>
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+
+namespace orven::pool {
+
+// Puts idle workers to sleep and wakes them, without ever losing a wake-up.
+//
+// Every job offered to the pool is announced by bumping a counter.  A worker
+// that found nothing to do takes a snapshot of the counter, searches once
+// more, and then sleeps on its own condition variable only if the counter
+// has not moved since.  An announcer bumps the counter first and then looks
+// for a sleeper; with both sides using sequentially consistent operations,
+// either the sleeper sees the new count or the announcer sees the sleeper.
+//
+// A waker claims a particular sleeper by clearing its `asleep` flag, so two
+// announcements never spend themselves on the same worker.  A worker that
+// wakes for another reason while also being claimed passes the claim on.
+class SleepCoordinator {
+public:
+    explicit SleepCoordinator(std::size_t workers);
+
+    std::uint64_t snapshot() const noexcept { return announced_.load(); }
+
+    // Called after a job was pushed to any queue: wakes one sleeping worker.
+    void announce_work() noexcept;
+
+    // Blocks worker `index` until it is woken, `stop` is set, or work was
+    // announced since `snapshot` (in which case it returns at once).
+    void sleep(std::size_t index, std::uint64_t snapshot,
+               const std::atomic<bool>& stop) noexcept;
+
+    // Wakes worker `index` if it sleeps: called after setting a flag that
+    // worker may be sleeping on.
+    void wake_worker(std::size_t index) noexcept;
+
+    // Wakes every worker, after a flag they all watch was set.
+    void wake_all() noexcept;
+
+private:
+    struct alignas(64) Slot {
+        std::mutex mutex;
+        std::condition_variable wake;
+        std::atomic<bool> asleep{false};
+    };
+
+    bool wake_one() noexcept;
+    bool claim(std::size_t index) noexcept;
+
+    std::size_t count_;
+    std::unique_ptr<Slot[]> slots_;
+    std::atomic<std::uint64_t> announced_{0};
+    std::atomic<std::size_t> sleepers_{0};
+    std::atomic<std::size_t> next_to_wake_{0};
+};
+
+}  // namespace orven::pool
