@@ -1,0 +1,55 @@
+// Running out of memory is not a failure of one call: the process reports
+// the size it could not get and aborts, as a plain allocation failure would
+// in the rest of the runtime.  Replacing the throwing forms of operator new
+// keeps std::bad_alloc from travelling through the pool and the module
+// boundary as if it were an ordinary error.
+
+#include <unistd.h>
+
+#include <cstddef>
+#include <cstdio>
+#include <cstdlib>
+#include <new>
+
+namespace {
+
+[[noreturn]] void allocation_failed(std::size_t size) noexcept {
+    char text[80];
+    const int length =
+        std::snprintf(text, sizeof text, "memory allocation of %zu bytes failed\n", size);
+    if (length > 0) {
+        [[maybe_unused]] const ssize_t written =
+            ::write(STDERR_FILENO, text, static_cast<std::size_t>(length));
+    }
+    std::abort();
+}
+
+void* allocate(std::size_t size) {
+    if (void* block = std::malloc(size == 0 ? 1 : size)) {
+        return block;
+    }
+    allocation_failed(size);
+}
+
+void* allocate_aligned(std::size_t size, std::align_val_t alignment) {
+    void* block = nullptr;
+    const auto align = static_cast<std::size_t>(alignment);
+    if (::posix_memalign(&block, align < sizeof(void*) ? sizeof(void*) : align,
+                         size == 0 ? 1 : size) == 0) {
+        return block;
+    }
+    allocation_failed(size);
+}
+
+}  // namespace
+
+// Blocks come from malloc and posix_memalign, so the runtime's own operator
+// delete (which calls free) releases them correctly.
+void* operator new(std::size_t size) { return allocate(size); }
+void* operator new[](std::size_t size) { return allocate(size); }
+void* operator new(std::size_t size, std::align_val_t alignment) {
+    return allocate_aligned(size, alignment);
+}
+void* operator new[](std::size_t size, std::align_val_t alignment) {
+    return allocate_aligned(size, alignment);
+}

@@ -1,0 +1,22 @@
+#include <gtest/gtest.h>
+
+#include <cstddef>
+#include <limits>
+#include <vector>
+
+namespace {
+
+// An impossible allocation ends the process with the size it asked for,
+// instead of throwing std::bad_alloc through the caller.
+TEST(AllocationFailureDeathTest, ReportsTheSizeAndAborts) {
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    const std::size_t impossible = std::numeric_limits<std::size_t>::max() / 2;
+    EXPECT_DEATH(
+        {
+            std::vector<char> block;
+            block.reserve(impossible);
+        },
+        "memory allocation of " + std::to_string(impossible) + " bytes failed");
+}
+
+}  // namespace
