@@ -21,6 +21,4 @@ double median(common::SeriesView series) {
     return kernels::stable_median(series);
 }
 
-double median_of_nan_free(common::SeriesView series) { return kernels::stable_median(series); }
-
 }  // namespace orven::features::minimal::functional

@@ -11,8 +11,4 @@ namespace orven::features::minimal::functional {
 // refuses it with a fatal error.  The series is never written.
 double median(common::SeriesView series);
 
-// The same value, for a caller that has already read the whole series and
-// found no NaN in it (or has a single element): skips the NaN scan.
-double median_of_nan_free(common::SeriesView series);
-
 }  // namespace orven::features::minimal::functional

@@ -379,6 +379,19 @@ TEST(MinimalDifferential, ThousandsOfShortSeriesMatchTheReferenceBitForBit) {
     EXPECT_LT(refused, 18000u);
 }
 
+// Long enough for the median to select from a sampled window.
+TEST(MinimalDifferential, WindowedMediansMatchTheReferenceBitForBit) {
+    SeriesSource source(4242);
+    std::mt19937_64 lengths(8);
+    const SilencedStderr silenced;
+    for (int round = 0; round < 300; ++round) {
+        const std::size_t length = std::uniform_int_distribution<std::size_t>(2000, 6000)(lengths);
+        compare_everything(source.draw(length, static_cast<unsigned>(round) % SeriesSource::palettes,
+                                       round % 10 == 0 ? 1e-4 : 0.0));
+        if (HasFatalFailure()) return;
+    }
+}
+
 TEST(MinimalDifferential, LongSeriesMatchTheReferenceBitForBit) {
     SeriesSource source(99);
     const SilencedStderr silenced;

@@ -1,22 +1,28 @@
 #include "features/minimal/kernels/moments.hpp"
 
+#include "features/minimal/kernels/second_pass.hpp"
+
 namespace orven::features::minimal::kernels {
+namespace {
 
-double squared_deviations(common::SeriesView series, double mean) {
-    double total = -0.0;
-    for (const double value : series) {
-        const double deviation = value - mean;
-        total += deviation * deviation;
-    }
-    return total;
-}
-
-double population_variance(common::SeriesView series, double sum) {
+template <bool with_candidates>
+double variance_pass(common::SeriesView series, double sum, MedianCandidates* candidates) {
     if (series.empty()) {
         return positive_quiet_nan;
     }
     const double count = count_of(series);
-    return squared_deviations(series, mean_of(sum, count)) / count;
+    return second_pass<true, with_candidates>(series, mean_of(sum, count), candidates) / count;
+}
+
+}  // namespace
+
+double population_variance(common::SeriesView series, double sum) {
+    return variance_pass<false>(series, sum, nullptr);
+}
+
+double population_variance(common::SeriesView series, double sum,
+                           MedianCandidates& median_candidates) {
+    return variance_pass<true>(series, sum, &median_candidates);
 }
 
 }  // namespace orven::features::minimal::kernels

@@ -4,6 +4,7 @@
 #include <cstdint>
 
 #include "features/common/series_view.hpp"
+#include "features/minimal/kernels/median_candidates.hpp"
 
 namespace orven::features::minimal::kernels {
 
@@ -24,13 +25,14 @@ inline double root_mean_square_of(double sum_of_squares, double count) {
     return std::sqrt(sum_of_squares / count);
 }
 
-// Q, the sequential sum of (x - mean)^2, each square rounded before it is
-// added: the second pass of the variance.
-double squared_deviations(common::SeriesView series, double mean);
-
-// The population variance Q / N, given S from a first pass; the quiet
-// positive NaN for the empty series, which is not read again.
+// The population variance Q / N around the mean S / N, given S from a
+// first pass; Q is the second pass.  The quiet positive NaN for the empty
+// series, which is not read again.
 double population_variance(common::SeriesView series, double sum);
+
+// The same, feeding the median's candidates from the same pass.
+double population_variance(common::SeriesView series, double sum,
+                           MedianCandidates& median_candidates);
 
 inline double standard_deviation_of(double variance) { return std::sqrt(variance); }
 

@@ -2,19 +2,43 @@
 
 #include <algorithm>
 #include <array>
-#include <cstddef>
-#include <vector>
 
+#include "features/minimal/kernels/median_window.hpp"
+#include "features/minimal/kernels/middle_selection.hpp"
 #include "features/minimal/kernels/moments.hpp"
+#include "features/minimal/kernels/second_pass.hpp"
 
 namespace orven::features::minimal::kernels {
 namespace {
 
+// Room for the working copy: the candidates, and the selection's scratch
+// behind them when the series is short (a short series is selected whole).
+// A long series first lends the room to its sample.
+std::size_t capacity_for(std::size_t n) {
+    return n < windowed_median_threshold ? 2 * n : n;
+}
+
+std::unique_ptr<double[]> allocate(std::size_t count) {
+    return std::make_unique_for_overwrite<double[]>(count);
+}
+
+MedianWindow window_for(common::SeriesView series, double* room, std::size_t capacity) {
+    return median_window(series, std::span<double>(room, capacity));
+}
+
+std::size_t count_negatives(common::SeriesView series) {
+    std::size_t negatives = 0;
+    for (const double value : series) {
+        negatives += value < 0.0;
+    }
+    return negatives;
+}
+
 // The zeros of the series at ranks `rank` and `rank + 1` among its zeros,
-// counted in series order from 0.  In a stable ascending order the zeros
-// (of either sign, since they compare equal) stand together in series
-// order right after the negative elements, so these are the elements at
-// stable positions L + rank and L + rank + 1, L the count of negatives.
+// counted in series order from 0.  In the stable order the zeros (of either
+// sign: they compare equal) stand together in series order right after the
+// negative elements, so these stand at stable positions L + rank and
+// L + rank + 1, L the count of negatives.
 std::array<double, 2> zeros_in_series_order(common::SeriesView series, std::size_t rank) {
     std::array<double, 2> found{0.0, 0.0};
     std::size_t seen = 0;
@@ -34,40 +58,59 @@ std::array<double, 2> zeros_in_series_order(common::SeriesView series, std::size
 
 }  // namespace
 
-double stable_median(common::SeriesView series) {
-    const std::size_t n = series.size();
+StableMedian::StableMedian(common::SeriesView series)
+    : series_(series),
+      capacity_(capacity_for(series.size())),
+      copy_(allocate(capacity_)),
+      candidates_(window_for(series, copy_.get(), capacity_), copy_.get()) {}
+
+StableMedian::StableMedian(common::SeriesView series, MedianWindow window)
+    : series_(series),
+      capacity_(capacity_for(series.size())),
+      copy_(allocate(capacity_)),
+      candidates_(window, copy_.get()) {}
+
+double StableMedian::finish() {
+    const std::size_t n = series_.size();
     if (n == 0) {
         return positive_quiet_nan;
     }
     if (n == 1) {
-        return series[0];
+        return series_[0];
     }
-    // The working copy; selection only needs values, so any order of equal
-    // elements will do here, and the zero sign is settled from the series.
-    std::vector<double> copy(series.begin(), series.end());
-    const std::size_t h = n / 2;
-    const auto middle = copy.begin() + static_cast<std::ptrdiff_t>(h);
-    std::nth_element(copy.begin(), middle, copy.end());
-    // Now every element before `middle` is <= it and every one after is >=.
-    const double upper = *middle;
-    const double lower = n % 2 == 0 ? *std::max_element(copy.begin(), middle) : upper;
-    if (upper == 0.0 && lower == 0.0) {
-        // Which zeros stand at positions h - 1 and h of the stable order:
-        // all negatives precede position h, so they lie before `middle`.
-        const auto negatives = static_cast<std::size_t>(
-            std::count_if(copy.begin(), middle, [](double value) { return value < 0.0; }));
-        if (n % 2 == 1) {
-            return zeros_in_series_order(series, h - negatives)[0];
-        }
-        const auto pair = zeros_in_series_order(series, h - 1 - negatives);
-        return (pair[0] + pair[1]) * 0.5;
+    const bool pair = n % 2 == 0;
+    const std::size_t rank = pair ? n / 2 - 1 : n / 2;  // the lower middle
+
+    double* values = copy_.get();
+    std::size_t count = candidates_.kept();
+    std::size_t local_rank = rank - candidates_.below();
+    if (candidates_.below() > rank || candidates_.below() + count <= rank + (pair ? 1 : 0)) {
+        // The sample misjudged the middle: select among all elements.
+        std::copy(series_.begin(), series_.end(), values);
+        count = n;
+        local_rank = rank;
     }
-    if (n % 2 == 1) {
-        return upper;
+    std::unique_ptr<double[]> more_room;
+    double* scratch = values + count;
+    if (2 * count > capacity_) {
+        more_room = allocate(count);
+        scratch = more_room.get();
     }
-    // At most one of the two is a zero, and adding a zero of either sign to
-    // a non-zero value gives that value: the sign of the zero is moot.
-    return (lower + upper) * 0.5;
+    const MiddleValues middle = select_middle(values, scratch, count, local_rank, pair);
+
+    if (middle.lower == 0.0 && middle.upper == 0.0) {
+        const auto zeros = zeros_in_series_order(series_, rank - count_negatives(series_));
+        return pair ? (zeros[0] + zeros[1]) * 0.5 : zeros[0];
+    }
+    // At most one of a pair is a zero now, and a zero of either sign added
+    // to a non-zero value gives that value: its sign is moot.
+    return pair ? (middle.lower + middle.upper) * 0.5 : middle.lower;
+}
+
+double stable_median(common::SeriesView series) {
+    StableMedian median(series);
+    second_pass<false, true>(series, 0.0, &median.candidates());
+    return median.finish();
 }
 
 }  // namespace orven::features::minimal::kernels

@@ -7,6 +7,7 @@
 #include "features/minimal/functional.hpp"
 #include "features/minimal/kernels/first_pass.hpp"
 #include "features/minimal/kernels/moments.hpp"
+#include "features/minimal/kernels/stable_median.hpp"
 #include "features/minimal/oop/absolute_maximum.hpp"
 #include "features/minimal/oop/length.hpp"
 #include "features/minimal/oop/maximum.hpp"
@@ -45,12 +46,20 @@ FeatureValues MinimalFeatureSet::compute(common::SeriesView series) const {
     constexpr kernels::PassParts everything{
         .sum = true, .sum_of_squares = true, .extrema = true, .stop_at_nan = true};
     const kernels::FirstPassResult pass = kernels::first_pass<everything>(series);
-    // With a NaN in a series of two or more the median refuses here, before
-    // the incomplete pass is used; a single NaN is its own median.
-    const double median =
-        pass.holds_nan ? functional::median(series) : functional::median_of_nan_free(series);
+    double median = 0.0;
+    double variance = 0.0;
+    if (pass.holds_nan) {
+        // A series of two or more holding NaN: the median refuses it here,
+        // before the incomplete pass is used.  A single NaN is its own median.
+        median = functional::median(series);
+        variance = kernels::population_variance(series, pass.sum);
+    } else {
+        // The median's candidates are gathered in the variance's pass.
+        kernels::StableMedian selection(series);
+        variance = kernels::population_variance(series, pass.sum, selection.candidates());
+        median = selection.finish();
+    }
     const double count = kernels::count_of(series);
-    const double variance = kernels::population_variance(series, pass.sum);
     return FeatureValues{
         pass.extrema.absolute_maximum,
         kernels::mean_of(pass.sum, count),

@@ -1,0 +1,23 @@
+#pragma once
+
+#include <cstddef>
+
+namespace orven::features::minimal::kernels {
+
+// The values at two neighbouring ranks of an ascending order (both the
+// same rank when only one is wanted).
+struct MiddleValues {
+    double lower;
+    double upper;
+};
+
+// The values at ranks `rank` and `rank + 1` (`pair`) or at `rank` alone of
+// the ascending order of values[0, count), which holds no NaN.  A quickselect
+// whose partitions copy between `values` and `scratch` (both with room for
+// `count`, both overwritten) so that no step branches on the data.  Only
+// values come out: which of several equal elements stands where is not
+// tracked (the caller settles the sign of a zero).
+MiddleValues select_middle(double* values, double* scratch, std::size_t count, std::size_t rank,
+                           bool pair);
+
+}  // namespace orven::features::minimal::kernels
