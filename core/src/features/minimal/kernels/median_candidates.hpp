@@ -21,6 +21,7 @@ public:
         below_ += value < window_.low;
     }
 
+    MedianWindow window() const { return window_; }
     std::size_t kept() const { return kept_; }
     std::size_t below() const { return below_; }
 

@@ -81,22 +81,34 @@ double StableMedian::finish() {
     const bool pair = n % 2 == 0;
     const std::size_t rank = pair ? n / 2 - 1 : n / 2;  // the lower middle
 
-    double* values = copy_.get();
-    std::size_t count = candidates_.kept();
-    std::size_t local_rank = rank - candidates_.below();
-    if (candidates_.below() > rank || candidates_.below() + count <= rank + (pair ? 1 : 0)) {
-        // The sample misjudged the middle: select among all elements.
-        std::copy(series_.begin(), series_.end(), values);
-        count = n;
-        local_rank = rank;
+    const MedianWindow window = candidates_.window();
+    const std::size_t below = candidates_.below();
+    const std::size_t kept = candidates_.kept();
+    const bool bracketed = below <= rank && below + kept > rank + (pair ? 1 : 0);
+
+    MiddleValues middle{};
+    if (bracketed && window.low == window.high) {
+        // Every candidate has the window's one value (or is a zero of
+        // either sign, settled below): a series with long runs of a value.
+        middle = {window.low, window.low};
+    } else {
+        double* values = copy_.get();
+        std::size_t count = kept;
+        std::size_t local_rank = rank - below;
+        if (!bracketed) {
+            // The sample misjudged the middle: select among all elements.
+            std::copy(series_.begin(), series_.end(), values);
+            count = n;
+            local_rank = rank;
+        }
+        std::unique_ptr<double[]> more_room;
+        double* scratch = values + count;
+        if (2 * count > capacity_) {
+            more_room = allocate(count);
+            scratch = more_room.get();
+        }
+        middle = select_middle(values, scratch, count, local_rank, pair);
     }
-    std::unique_ptr<double[]> more_room;
-    double* scratch = values + count;
-    if (2 * count > capacity_) {
-        more_room = allocate(count);
-        scratch = more_room.get();
-    }
-    const MiddleValues middle = select_middle(values, scratch, count, local_rank, pair);
 
     if (middle.lower == 0.0 && middle.upper == 0.0) {
         const auto zeros = zeros_in_series_order(series_, rank - count_negatives(series_));
