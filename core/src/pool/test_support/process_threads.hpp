@@ -11,12 +11,20 @@
 #include <memory>
 #include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace orven::pool::test_support {
 
 // The ids of this process's threads, sorted.
 inline std::vector<long> thread_ids() {
+    // Some runtimes (ThreadSanitizer's) start a helper thread together with
+    // the first thread the program starts; let that happen before counting.
+    static const bool runtime_settled = [] {
+        std::thread([] {}).join();
+        return true;
+    }();
+    static_cast<void>(runtime_settled);
     std::vector<long> ids;
     const std::unique_ptr<DIR, int (*)(DIR*)> dir(::opendir("/proc/self/task"), &::closedir);
     if (!dir) {
