@@ -345,14 +345,22 @@ void compare_everything(const Series& x) {
     const std::optional<FeatureValues> expected = reference::all(x);
     if (!expected) {
         // The statistics that never fail still agree with the reference.
-        const double values[] = {reference::absolute_maximum(x), reference::sum(x),
-                                 reference::maximum(x), reference::minimum(x)};
+        // Where two NaNs meet in a sum, which payload survives is up to the
+        // order of the operands, which neither IEEE 754 nor the compiler
+        // fixes (addition commutes); the set never shows such a value, as
+        // it refuses every series that holds NaN and has two elements.
+        const double sum = oop::SumValues{}.apply(x).at(0).value;
+        const double reference_sum = reference::sum(x);
+        if (!(std::isnan(sum) && std::isnan(reference_sum))) {
+            ASSERT_EQ(bits(sum), bits(reference_sum)) << "sum_values on a NaN series";
+        }
+        const double values[] = {reference::absolute_maximum(x), reference::maximum(x),
+                                 reference::minimum(x)};
         const double actual[] = {oop::AbsoluteMaximum{}.apply(x).at(0).value,
-                                 oop::SumValues{}.apply(x).at(0).value,
                                  oop::Maximum{}.apply(x).at(0).value,
                                  oop::Minimum{}.apply(x).at(0).value};
         for (std::size_t i = 0; i < std::size(values); ++i) {
-            ASSERT_EQ(bits(actual[i]), bits(values[i])) << "statistic " << i << " on a NaN series";
+            ASSERT_EQ(bits(actual[i]), bits(values[i])) << "extremum " << i << " on a NaN series";
         }
     }
     expect_same(expected, run_or_refuse([&] { return oop::MinimalFeatureSet{}.compute(x); }),

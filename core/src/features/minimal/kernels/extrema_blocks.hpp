@@ -19,22 +19,20 @@ namespace orven::features::minimal::kernels {
 // and join(p, q) = p > q ? p : q as maxpd(p, q); likewise minpd.
 class ExtremaBlocks {
 public:
-    // Folds x[0..3] into the partials and returns true, or returns false and
-    // folds nothing when one of the four is NaN.
-    bool fold(const double* block) {
-        const __m128d low = _mm_loadu_pd(block);
-        const __m128d high = _mm_loadu_pd(block + 2);
+    // Whether a block, given as its elements (0, 1) and (2, 3), holds a NaN.
+    static bool holds_nan(__m128d low, __m128d high) {
         const __m128d unordered = _mm_or_pd(_mm_cmpunord_pd(low, low), _mm_cmpunord_pd(high, high));
-        if (_mm_movemask_pd(unordered) != 0) {
-            return false;
-        }
+        return _mm_movemask_pd(unordered) != 0;
+    }
+
+    // Folds a block without NaN, given as its elements (0, 1) and (2, 3).
+    void fold(__m128d low, __m128d high) {
         max_low_ = _mm_max_pd(low, max_low_);
         max_high_ = _mm_max_pd(high, max_high_);
         min_low_ = _mm_min_pd(low, min_low_);
         min_high_ = _mm_min_pd(high, min_high_);
         abs_low_ = _mm_max_pd(_mm_andnot_pd(sign_mask(), low), abs_low_);
         abs_high_ = _mm_max_pd(_mm_andnot_pd(sign_mask(), high), abs_high_);
-        return true;
     }
 
     // Joins the partials: A = join(P2, P0), B = join(P3, P1), then

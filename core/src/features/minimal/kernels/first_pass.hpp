@@ -1,5 +1,7 @@
 #pragma once
 
+#include <emmintrin.h>
+
 #include <cstddef>
 
 #include "features/common/series_view.hpp"
@@ -40,18 +42,33 @@ FirstPassResult first_pass(common::SeriesView series) {
             squares += value * value;
         }
     };
+    // The same for two elements held in a register: the squares are formed
+    // side by side (each rounded on its own, as above), the additions still
+    // one after the other.
+    auto add_pair = [&](__m128d pair) {
+        if constexpr (parts.sum) {
+            sum += _mm_cvtsd_f64(pair);
+            sum += _mm_cvtsd_f64(_mm_unpackhi_pd(pair, pair));
+        }
+        if constexpr (parts.sum_of_squares) {
+            const __m128d square = _mm_mul_pd(pair, pair);
+            squares += _mm_cvtsd_f64(square);
+            squares += _mm_cvtsd_f64(_mm_unpackhi_pd(square, square));
+        }
+    };
 
     std::size_t i = 0;
     if constexpr (parts.extrema) {
         ExtremaBlocks blocks;
         for (; n - i >= 4; i += 4) {
-            if (!blocks.fold(x + i)) {
+            const __m128d low = _mm_loadu_pd(x + i);
+            const __m128d high = _mm_loadu_pd(x + i + 2);
+            if (ExtremaBlocks::holds_nan(low, high)) {
                 break;
             }
-            add(x[i]);
-            add(x[i + 1]);
-            add(x[i + 2]);
-            add(x[i + 3]);
+            blocks.fold(low, high);
+            add_pair(low);
+            add_pair(high);
         }
         result.extrema = blocks.joined();
         if constexpr (parts.stop_at_nan) {

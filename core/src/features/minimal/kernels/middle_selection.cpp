@@ -1,7 +1,11 @@
 #include "features/minimal/kernels/middle_selection.hpp"
 
+#include <emmintrin.h>
+
 #include <algorithm>
 #include <bit>
+#include <cstdint>
+#include <limits>
 #include <utility>
 
 namespace orven::features::minimal::kernels {
@@ -10,35 +14,65 @@ namespace {
 // Ranges this short are simply sorted.
 constexpr std::size_t short_range = 16;
 
-// Splits source[0, count) into target: the elements for which `lower` holds
-// to the front, the rest to the back, and returns how many went to the
-// front.  Every element is written to both free ends and the one that
-// matches advances, so the loop has no data-dependent branch.
-template <typename Lower>
-std::size_t split(const double* source, double* target, std::size_t count, Lower lower) {
-    std::size_t front = 0;
-    std::size_t back = count;
+constexpr double inf = std::numeric_limits<double>::infinity();
+
+// How many of values[0, count) lie below `pivot` (or at most at it, with
+// `inclusive`): two lanes at a time, a lane's all-ones mask counting as -1.
+template <bool inclusive>
+std::size_t count_up_to(const double* values, std::size_t count, double pivot) {
+    const __m128d bound = _mm_set1_pd(pivot);
+    __m128i tally = _mm_setzero_si128();
+    std::size_t i = 0;
+    for (; count - i >= 2; i += 2) {
+        const __m128d pair = _mm_loadu_pd(values + i);
+        const __m128d in = inclusive ? _mm_cmple_pd(pair, bound) : _mm_cmplt_pd(pair, bound);
+        tally = _mm_sub_epi64(tally, _mm_castpd_si128(in));
+    }
+    auto total = static_cast<std::size_t>(_mm_cvtsi128_si64(tally)) +
+                 static_cast<std::size_t>(_mm_cvtsi128_si64(_mm_unpackhi_epi64(tally, tally)));
+    for (; i < count; ++i) {
+        total += inclusive ? values[i] <= pivot : values[i] < pivot;
+    }
+    return total;
+}
+
+// Copies the elements of source[0, count) for which `keep` holds to the
+// front of target.  Every element is stored and the end advances when it
+// belongs, so no branch depends on the data.
+template <typename Keep>
+void keep_only(const double* source, double* target, std::size_t count, Keep keep) {
+    std::size_t end = 0;
     for (std::size_t i = 0; i < count; ++i) {
         const double value = source[i];
-        const bool goes_front = lower(value);
-        target[front] = value;
-        target[back - 1] = value;
-        front += goes_front ? 1 : 0;
-        back -= goes_front ? 0 : 1;
+        target[end] = value;
+        end += keep(value) ? 1 : 0;
     }
-    return front;
+}
+
+// The largest element below `pivot` and the smallest one at or above it.
+MiddleValues around(const double* values, std::size_t count, double pivot) {
+    double below = -inf;
+    double above = inf;
+    for (std::size_t i = 0; i < count; ++i) {
+        const double value = values[i];
+        const bool low = value < pivot;
+        below = std::max(below, low ? value : -inf);
+        above = std::min(above, low ? inf : value);
+    }
+    return {below, above};
+}
+
+// The smallest element above `pivot`.
+double least_above(const double* values, std::size_t count, double pivot) {
+    double least = inf;
+    for (std::size_t i = 0; i < count; ++i) {
+        least = std::min(least, values[i] > pivot ? values[i] : inf);
+    }
+    return least;
 }
 
 double median_of_three(double a, double b, double c) {
     return std::max(std::min(a, b), std::min(std::max(a, b), c));
-}
-
-double smallest(const double* values, std::size_t count) {
-    return *std::min_element(values, values + count);
-}
-
-double largest(const double* values, std::size_t count) {
-    return *std::max_element(values, values + count);
 }
 
 }  // namespace
@@ -46,7 +80,9 @@ double largest(const double* values, std::size_t count) {
 MiddleValues select_middle(double* values, double* scratch, std::size_t count, std::size_t rank,
                            bool pair) {
     // Invariant: values[0, count) holds the elements whose ranks are still
-    // open, `rank` counted within them; scratch is free at the same offsets.
+    // open, `rank` and `want` counted within them; scratch is free.  Each
+    // round counts against a pivot first and then copies only the side
+    // that holds the wanted ranks.
     std::size_t want = rank + (pair ? 1 : 0);  // the higher wanted rank
     std::size_t rounds_left = 2 * static_cast<std::size_t>(std::bit_width(count)) + 8;
     while (count > short_range) {
@@ -54,36 +90,36 @@ MiddleValues select_middle(double* values, double* scratch, std::size_t count, s
             // Pivots keep failing: finish with the library's introselect.
             std::nth_element(values, values + rank, values + count);
             const double lower = values[rank];
-            return {lower, pair ? smallest(values + rank + 1, count - rank - 1) : lower};
+            return {lower, pair ? *std::min_element(values + rank + 1, values + count) : lower};
         }
         const double pivot =
             median_of_three(values[count / 4], values[count / 2], values[count - 1 - count / 4]);
-        std::size_t below = split(values, scratch, count, [pivot](double v) { return v < pivot; });
-        std::swap(values, scratch);
+        const std::size_t below = count_up_to<false>(values, count, pivot);
         if (below == 0) {
-            // The pivot is the least element: set its copies apart instead.
-            below = split(values, scratch, count, [pivot](double v) { return v <= pivot; });
-            std::swap(values, scratch);
-            if (want < below) {
+            // The pivot is the least element: set its copies apart.
+            const std::size_t through = count_up_to<true>(values, count, pivot);
+            if (want < through) {
                 return {pivot, pivot};
             }
-            if (rank < below) {  // rank + 1 == below
-                return {pivot, smallest(values + below, count - below)};
+            if (rank < through) {  // rank + 1 == through
+                return {pivot, least_above(values, count, pivot)};
             }
-        } else {
-            if (want < below) {
-                count = below;
-                continue;
-            }
-            if (rank < below) {  // the pair straddles the split
-                return {largest(values, below), smallest(values + below, count - below)};
-            }
+            keep_only(values, scratch, count, [pivot](double v) { return v > pivot; });
+            count -= through;
+            rank -= through;
+            want -= through;
+        } else if (want < below) {
+            keep_only(values, scratch, count, [pivot](double v) { return v < pivot; });
+            count = below;
+        } else if (rank >= below) {
+            keep_only(values, scratch, count, [pivot](double v) { return v >= pivot; });
+            count -= below;
+            rank -= below;
+            want -= below;
+        } else {  // rank + 1 == below == want: the pair straddles the pivot
+            return around(values, count, pivot);
         }
-        values += below;
-        scratch += below;
-        count -= below;
-        rank -= below;
-        want -= below;
+        std::swap(values, scratch);
     }
     std::sort(values, values + count);
     return {values[rank], values[want]};
