@@ -367,7 +367,7 @@ void compare_everything(const Series& x) {
                 "compute", x);
     expect_same(expected, run_or_refuse([&] { return apply_set(x); }), "set apply", x);
     expect_same(expected, run_or_refuse([&] { return apply_each(x); }), "single apply", x);
-    ASSERT_EQ(std::memcmp(x.data(), original.data(), x.size() * sizeof(double)), 0)
+    ASSERT_TRUE(x.empty() || std::memcmp(x.data(), original.data(), x.size() * sizeof(double)) == 0)
         << "the series was written";
 }
 
