@@ -38,9 +38,11 @@ ErrorValue cast_error(PyObject* value, PyObject* target) {
         PyRef::borrow(reinterpret_cast<PyObject*>(Py_TYPE(value))));
     auto target_ref = std::make_shared<const PyRef>(PyRef::borrow(target));
     return ErrorValue::deferred(PyRef::borrow(PyExc_TypeError), [value_type, target_ref] {
-        const std::string message =
-            "'" + qualified_name_text(reinterpret_cast<PyTypeObject*>(value_type->get())) +
-            "' object cannot be cast as '" + target_display(target_ref->get()) + "'";
+        std::string message = "'";
+        message += qualified_name_text(reinterpret_cast<PyTypeObject*>(value_type->get()));
+        message += "' object cannot be cast as '";
+        message += target_display(target_ref->get());
+        message += "'";
         return infallible(
             PyUnicode_FromStringAndSize(message.data(), static_cast<Py_ssize_t>(message.size())));
     });

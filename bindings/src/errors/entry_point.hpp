@@ -7,7 +7,7 @@
 
 #include <Python.h>
 
-#include <new>
+#include <exception>
 #include <optional>
 #include <source_location>
 #include <string>
@@ -38,8 +38,6 @@ PyObject* entry_point(Body&& body,
             outcome.emplace(std::forward<Body>(body)());
         } catch (const fatal::FatalError& error) {
             failure = error.message();
-        } catch (const std::bad_alloc&) {
-            fatal::abort_with("memory allocation failed\n");
         } catch (const std::exception& error) {
             // Not one of ours, so nobody has reported it yet.
             fatal::write_report(fatal::Location::from(where), error.what());

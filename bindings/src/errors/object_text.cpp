@@ -20,7 +20,10 @@ std::string unprintable(PyObject* object) {
         fetch();
         return "<unprintable object>";
     }
-    return "<unprintable " + python::lossy_utf8(name.get()) + " object>";
+    std::string text = "<unprintable ";
+    text += python::lossy_utf8(name.get());
+    text += " object>";
+    return text;
 }
 
 std::string text_of(PyObject* object, PyObject* (*convert)(PyObject*)) {
@@ -32,6 +35,15 @@ std::string text_of(PyObject* object, PyObject* (*convert)(PyObject*)) {
 }
 
 }  // namespace
+
+PyRef str_object(PyObject* object) {
+    if (PyRef text = PyRef::steal(PyObject_Str(object))) {
+        return text;
+    }
+    const std::string placeholder = unprintable(object);
+    return infallible(PyUnicode_FromStringAndSize(placeholder.data(),
+                                                  static_cast<Py_ssize_t>(placeholder.size())));
+}
 
 std::string str_text(PyObject* object) { return text_of(object, PyObject_Str); }
 

@@ -8,7 +8,12 @@
 
 #include <string>
 
+#include "python/py_ref.hpp"
+
 namespace orven::bindings::errors {
+
+// str(object) as a str object, or the placeholder if str() fails.
+python::PyRef str_object(PyObject* object);
 
 // str(object), lossily UTF-8; "<unprintable T object>" if str() fails.
 std::string str_text(PyObject* object);

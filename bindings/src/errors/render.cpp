@@ -22,20 +22,33 @@ Result<std::string> format_traceback(PyObject* traceback) {
     PyRef empty = infallible(PyUnicode_FromStringAndSize("", 0));
     Result<PyRef> joined = checked(PyUnicode_Join(empty.get(), lines.value().get()));
     if (!joined.ok()) return std::move(joined).error();
-    return "Traceback (most recent call last):\n" + python::lossy_utf8(joined.value().get());
+    std::string text = "Traceback (most recent call last):\n";
+    text += python::lossy_utf8(joined.value().get());
+    return text;
+}
+
+// The formatted traceback, or a stand-in if even that fails.
+std::string traceback_text(PyObject* traceback) {
+    Result<std::string> formatted = format_traceback(traceback);
+    if (formatted.ok()) {
+        return std::move(formatted).value();
+    }
+    std::move(formatted).error().restore();
+    PyErr_WriteUnraisable(traceback);
+    std::string text = "<unformattable ";
+    text += repr_text(traceback);
+    text += ">";
+    return text;
 }
 
 std::string traceback_field(PyObject* traceback) {
     if (traceback == nullptr) {
         return "None";
     }
-    Result<std::string> formatted = format_traceback(traceback);
-    if (formatted.ok()) {
-        return "Some(" + debug_quoted(formatted.value()) + ")";
-    }
-    std::move(formatted).error().restore();
-    PyErr_WriteUnraisable(traceback);
-    return "Some(" + debug_quoted("<unformattable " + repr_text(traceback) + ">") + ")";
+    std::string field = "Some(";
+    field += debug_quoted(traceback_text(traceback));
+    field += ")";
+    return field;
 }
 
 }  // namespace
@@ -43,9 +56,14 @@ std::string traceback_field(PyObject* traceback) {
 std::string render(ErrorValue error) {
     PyRef exception = std::move(error).into_object();
     PyRef traceback = PyRef::steal(PyException_GetTraceback(exception.get()));
-    return "PyErr { type: " + repr_text(reinterpret_cast<PyObject*>(Py_TYPE(exception.get()))) +
-           ", value: " + repr_text(exception.get()) +
-           ", traceback: " + traceback_field(traceback.get()) + " }";
+    std::string text = "PyErr { type: ";
+    text += repr_text(reinterpret_cast<PyObject*>(Py_TYPE(exception.get())));
+    text += ", value: ";
+    text += repr_text(exception.get());
+    text += ", traceback: ";
+    text += traceback_field(traceback.get());
+    text += " }";
+    return text;
 }
 
 }  // namespace orven::bindings::errors
