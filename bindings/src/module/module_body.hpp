@@ -1,0 +1,13 @@
+#pragma once
+
+#include <Python.h>
+
+#include "errors/error_value.hpp"
+
+namespace orven::bindings::module {
+
+// Fills a freshly created module object: the function extract_features and
+// its name in __all__.
+errors::Status run_module_body(PyObject* module);
+
+}  // namespace orven::bindings::module
