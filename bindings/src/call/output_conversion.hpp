@@ -1,0 +1,15 @@
+#pragma once
+
+#include "errors/error_value.hpp"
+#include "extractor/record_list.hpp"
+#include "python/py_ref.hpp"
+
+namespace orven::bindings::call {
+
+// The driver's result as Python objects: a list, one dict per record
+// (column name -> feature dict), each feature dict mapping the ten feature
+// names to floats.  Records and columns keep the caller's order, features
+// the order of the minimal set.
+errors::Result<python::PyRef> convert_results(const extractor::ResultList& results);
+
+}  // namespace orven::bindings::call
