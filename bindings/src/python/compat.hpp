@@ -6,6 +6,8 @@
 
 #include <Python.h>
 
+#include "python/py_ref.hpp"
+
 namespace orven::bindings::python {
 
 // The pending exception as one object (traceback attached), clearing it;
@@ -24,11 +26,11 @@ inline PyObject* get_raised_exception() noexcept {
         return nullptr;
     }
     PyErr_NormalizeException(&type, &value, &traceback);
-    if (traceback != nullptr && value != nullptr) {
-        PyException_SetTraceback(value, traceback);
+    const PyRef owned_type = PyRef::steal(type);
+    const PyRef owned_traceback = PyRef::steal(traceback);
+    if (owned_traceback && value != nullptr) {
+        PyException_SetTraceback(value, owned_traceback.get());
     }
-    Py_XDECREF(type);
-    Py_XDECREF(traceback);
     return value;
 #endif
 }
