@@ -54,12 +54,12 @@ apt_install() {
 # versions first, then what PATH offers.
 find_python() {
     local minor="$1" candidate found=""
-    for candidate in "$PYENV_VERSIONS"/"$minor".*/bin/python3; do
+    while IFS= read -r candidate; do
         case "$candidate" in *t/bin/python3) continue ;; esac  # free-threaded builds
         if "$candidate" -c 'import sys' >/dev/null 2>&1; then
             found="$candidate"
         fi
-    done
+    done < <(printf '%s\n' "$PYENV_VERSIONS"/"$minor".*/bin/python3 | sort -V)
     if [ -z "$found" ]; then
         for candidate in "python$minor" python3; do
             if command -v "$candidate" >/dev/null 2>&1 &&

@@ -207,7 +207,7 @@ def check_through_module(all_series, columns_per_record=3):
 
 
 @pytest.mark.parametrize("profile", PROFILES)
-@pytest.mark.parametrize("seed", range(3))
+@pytest.mark.parametrize("seed", range(8))
 def test_random_series_match_reference_bit_for_bit(seed, profile):
     check_through_module(series_batch(seed, profile))
 
