@@ -1,6 +1,7 @@
 #include "pool/sleep_coordinator.hpp"
 
 #include "pool/bookkeeping_failure.hpp"
+#include "pool/full_fence.hpp"
 
 namespace orven::pool {
 
@@ -8,8 +9,18 @@ SleepCoordinator::SleepCoordinator(std::size_t workers)
     : count_(workers), slots_(std::make_unique<Slot[]>(workers)) {}
 
 void SleepCoordinator::announce_work() noexcept {
+    full_fence();
+    if (sleepy_.load() == 0) {
+        return;  // every worker is awake and will search again before sleeping
+    }
     announced_.fetch_add(1);
     wake_one();
+}
+
+std::uint64_t SleepCoordinator::get_sleepy() noexcept {
+    sleepy_.fetch_add(1);
+    full_fence();
+    return announced_.load();
 }
 
 void SleepCoordinator::sleep(std::size_t index, std::uint64_t snapshot,
@@ -32,6 +43,7 @@ void SleepCoordinator::sleep(std::size_t index, std::uint64_t snapshot,
         }
         const bool claimed = !slot.asleep.exchange(false);
         sleepers_.fetch_sub(1);
+        sleepy_.fetch_sub(1);
         // Someone chose this worker for new work, but it is leaving for
         // another reason (its latch, or work it will find by itself): the
         // choice must go to some other sleeper.

@@ -46,10 +46,11 @@ void WorkerThread::work_until(const std::atomic<bool>& stop) noexcept {
             std::this_thread::yield();
             continue;
         }
-        // Snapshot first, then one more search: a job pushed after that
+        // Sleepy first, then one more search: a job pushed after that
         // search moves the counter, and the sleep below returns at once.
-        const std::uint64_t snapshot = pool_.sleep().snapshot();
+        const std::uint64_t snapshot = pool_.sleep().get_sleepy();
         if (Job* job = find_work()) {
+            pool_.sleep().stay_awake();
             execute(*job);
             idle_rounds = 0;
             continue;
