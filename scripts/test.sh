@@ -163,10 +163,10 @@ done
 
 # ------------------------------------------------------- Python suites
 python_suite() {
-    local python="$1" numpy_spec="$2" venv="$3"
-    step "python: $("$python" -V) with numpy $numpy_spec in $venv"
+    local python="$1" numpy_requirement="$2" venv="$3"
+    step "python: $("$python" -V) with $numpy_requirement in $venv"
     "$python" -m venv --clear "$venv"
-    "$venv/bin/python" -m pip install --quiet "$numpy_spec" "pytest>=7"
+    "$venv/bin/python" -m pip install --quiet "$numpy_requirement" "pytest>=7"
     "$venv/bin/python" -m pip install --quiet ".[test]"
     "$venv/bin/python" -c 'import numpy, orven; print("orven from", orven.__file__, "with numpy", numpy.__version__)'
     step "python: pytest ($("$python" -V))"
