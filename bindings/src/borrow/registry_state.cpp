@@ -1,6 +1,7 @@
 #include "borrow/registry_state.hpp"
 
 #include <limits>
+#include <string>
 
 #include "borrow/registry_header.hpp"
 #include "fatal/fatal_error.hpp"
@@ -51,42 +52,41 @@ int RegistryState::acquire_exclusive(const void* base, const BorrowKey& key) {
     return borrow_granted;
 }
 
-void RegistryState::release_shared(const void* base, const BorrowKey& key) {
-    std::lock_guard lock(mutex_);
+std::pair<RegistryState::Bases::iterator, RegistryState::ViewCounts::iterator>
+RegistryState::find_held(const void* base, const BorrowKey& key, std::string_view borrow) {
+    const std::string released = "Borrow registry: released " + std::string(borrow) + " borrow";
     auto base_entry = bases_.find(base);
     if (base_entry == bases_.end()) {
-        fatal::raise("Borrow registry: released a shared borrow of an unknown base address");
+        fatal::raise(released + " of an unknown base address");
     }
-    ViewCounts& views = base_entry->second;
-    auto view = views.find(key);
-    if (view == views.end()) {
-        fatal::raise("Borrow registry: released a shared borrow of an unknown view");
+    // The key is looked up even when it would be the base's only one, so
+    // that a stray release cannot drop another view's borrow.
+    auto view = base_entry->second.find(key);
+    if (view == base_entry->second.end()) {
+        fatal::raise(released + " of an unknown view");
     }
+    return {base_entry, view};
+}
+
+void RegistryState::forget(Bases::iterator base_entry, ViewCounts::iterator view) {
+    base_entry->second.erase(view);
+    if (base_entry->second.empty()) {
+        bases_.erase(base_entry);
+    }
+}
+
+void RegistryState::release_shared(const void* base, const BorrowKey& key) {
+    std::lock_guard lock(mutex_);
+    auto [base_entry, view] = find_held(base, key, "a shared");
     if (--view->second == 0) {
-        views.erase(view);
-        if (views.empty()) {
-            bases_.erase(base_entry);
-        }
+        forget(base_entry, view);
     }
 }
 
 void RegistryState::release_exclusive(const void* base, const BorrowKey& key) {
     std::lock_guard lock(mutex_);
-    auto base_entry = bases_.find(base);
-    if (base_entry == bases_.end()) {
-        fatal::raise("Borrow registry: released an exclusive borrow of an unknown base address");
-    }
-    ViewCounts& views = base_entry->second;
-    // The key is looked up even when it would be the base's only one, so
-    // that a stray release cannot drop another view's borrow.
-    auto view = views.find(key);
-    if (view == views.end()) {
-        fatal::raise("Borrow registry: released an exclusive borrow of an unknown view");
-    }
-    views.erase(view);
-    if (views.empty()) {
-        bases_.erase(base_entry);
-    }
+    auto [base_entry, view] = find_held(base, key, "an exclusive");
+    forget(base_entry, view);
 }
 
 }  // namespace orven::bindings::borrow

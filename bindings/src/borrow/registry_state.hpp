@@ -6,6 +6,8 @@
 #include <cstdint>
 #include <map>
 #include <mutex>
+#include <string_view>
+#include <utility>
 #include <unordered_map>
 
 #include "borrow/borrow_key.hpp"
@@ -26,9 +28,18 @@ private:
     // Positive: that many shared borrows; -1: one exclusive borrow.  A
     // count of zero is never kept, nor is a base without keys.
     using ViewCounts = std::map<BorrowKey, std::int64_t>;
+    using Bases = std::unordered_map<const void*, ViewCounts>;
+
+    // The entry of a borrow being released.  `borrow` names its kind for
+    // the fatal error raised when it is not held.
+    std::pair<Bases::iterator, ViewCounts::iterator> find_held(const void* base,
+                                                               const BorrowKey& key,
+                                                               std::string_view borrow);
+    // Drops the view, and its base with it when that was the base's last view.
+    void forget(Bases::iterator base_entry, ViewCounts::iterator view);
 
     std::mutex mutex_;
-    std::unordered_map<const void*, ViewCounts> bases_;
+    Bases bases_;
 };
 
 }  // namespace orven::bindings::borrow
