@@ -50,25 +50,20 @@ std::vector<std::string_view> split(std::string_view text, char separator) {
     }
 }
 
-std::vector<std::string_view> lines(std::string_view text) {
+// The pieces of `text` between separators, empty ones left out.
+std::vector<std::string_view> non_empty_parts(std::string_view text, char separator) {
     std::vector<std::string_view> result;
-    for (const auto line : split(text, '\n')) {
-        if (!line.empty()) {
-            result.push_back(line);
+    for (const auto part : split(text, separator)) {
+        if (!part.empty()) {
+            result.push_back(part);
         }
     }
     return result;
 }
 
-std::vector<std::string_view> words(std::string_view text) {
-    std::vector<std::string_view> result;
-    for (const auto word : split(text, ' ')) {
-        if (!word.empty()) {
-            result.push_back(word);
-        }
-    }
-    return result;
-}
+std::vector<std::string_view> lines(std::string_view text) { return non_empty_parts(text, '\n'); }
+
+std::vector<std::string_view> words(std::string_view text) { return non_empty_parts(text, ' '); }
 
 // mountinfo writes space, tab, newline and backslash in paths as \ooo.
 std::string unescape_mount_path(std::string_view text) {
