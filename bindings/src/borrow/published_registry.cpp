@@ -4,8 +4,8 @@
 
 #include "borrow/registry_operations.hpp"
 #include "borrow/registry_state.hpp"
-#include "errors/translation.hpp"
-#include "python/py_ref.hpp"
+#include "python/failure.hpp"
+#include "python/handles.hpp"
 
 namespace orven::bindings::borrow {
 namespace {

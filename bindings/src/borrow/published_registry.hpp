@@ -6,7 +6,7 @@
 #include <Python.h>
 
 #include "borrow/registry_header.hpp"
-#include "errors/error_value.hpp"
+#include "python/failure.hpp"
 
 namespace orven::bindings::borrow {
 

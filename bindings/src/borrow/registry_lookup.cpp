@@ -4,8 +4,7 @@
 #include <utility>
 
 #include "borrow/published_registry.hpp"
-#include "errors/translation.hpp"
-#include "numpy/checked_call.hpp"
+#include "python/failure.hpp"
 #include "numpy/module_names.hpp"
 #include "python/once_value.hpp"
 

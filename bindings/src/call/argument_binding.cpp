@@ -4,9 +4,8 @@
 #include <string>
 #include <string_view>
 
-#include "errors/object_text.hpp"
-#include "errors/translation.hpp"
-#include "python/py_ref.hpp"
+#include "python/failure.hpp"
+#include "python/handles.hpp"
 
 namespace orven::bindings::call {
 namespace {

@@ -2,7 +2,7 @@
 
 #include <Python.h>
 
-#include "errors/error_value.hpp"
+#include "python/failure.hpp"
 
 namespace orven::bindings::call {
 

@@ -3,9 +3,8 @@
 #include <memory>
 #include <string>
 
-#include "errors/object_text.hpp"
-#include "errors/translation.hpp"
-#include "python/py_ref.hpp"
+#include "python/failure.hpp"
+#include "python/handles.hpp"
 
 namespace orven::bindings::call {
 

@@ -5,9 +5,8 @@
 #include "call/argument_wrapping.hpp"
 #include "call/record_conversion.hpp"
 #include "call/sequence_type.hpp"
-#include "errors/checked.hpp"
-#include "errors/translation.hpp"
-#include "python/py_ref.hpp"
+#include "python/failure.hpp"
+#include "python/handles.hpp"
 
 namespace orven::bindings::call {
 namespace {

@@ -7,7 +7,7 @@
 #include "call/data_conversion.hpp"
 #include "call/output_conversion.hpp"
 #include "call/record_list_building.hpp"
-#include "errors/entry_point.hpp"
+#include "python/entry_point.hpp"
 #include "extractor/extract_features.hpp"
 
 namespace orven::bindings::call {

@@ -1,8 +1,8 @@
 #include "call/feature_name_keys.hpp"
 
-#include "errors/translation.hpp"
+#include "python/failure.hpp"
 #include "python/once_value.hpp"
-#include "python/py_ref.hpp"
+#include "python/handles.hpp"
 
 namespace orven::bindings::call {
 namespace {

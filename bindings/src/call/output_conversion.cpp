@@ -1,7 +1,7 @@
 #include "call/output_conversion.hpp"
 
 #include "call/feature_name_keys.hpp"
-#include "errors/translation.hpp"
+#include "python/failure.hpp"
 
 namespace orven::bindings::call {
 namespace {

@@ -1,8 +1,8 @@
 #pragma once
 
-#include "errors/error_value.hpp"
+#include "python/failure.hpp"
 #include "extractor/record_list.hpp"
-#include "python/py_ref.hpp"
+#include "python/handles.hpp"
 
 namespace orven::bindings::call {
 

@@ -2,10 +2,9 @@
 
 #include <string>
 
-#include "errors/translation.hpp"
+#include "python/failure.hpp"
 #include "fatal/fatal_error.hpp"
-#include "python/compat.hpp"
-#include "python/py_ref.hpp"
+#include "python/handles.hpp"
 
 namespace orven::bindings::call {
 namespace {

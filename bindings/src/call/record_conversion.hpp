@@ -3,7 +3,7 @@
 #include <Python.h>
 
 #include "call/array_map.hpp"
-#include "errors/error_value.hpp"
+#include "python/failure.hpp"
 
 namespace orven::bindings::call {
 

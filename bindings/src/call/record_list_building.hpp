@@ -3,7 +3,7 @@
 #include <vector>
 
 #include "call/array_map.hpp"
-#include "errors/error_value.hpp"
+#include "python/failure.hpp"
 #include "extractor/record_list.hpp"
 
 namespace orven::bindings::call {

@@ -1,6 +1,6 @@
 #include "call/sequence_type.hpp"
 
-#include "errors/checked.hpp"
+#include "python/failure.hpp"
 #include "python/once_value.hpp"
 
 namespace orven::bindings::call {

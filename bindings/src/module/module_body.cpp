@@ -1,9 +1,8 @@
 #include "module/module_body.hpp"
 
-#include "errors/checked.hpp"
-#include "errors/translation.hpp"
+#include "python/failure.hpp"
 #include "module/extract_features_method.hpp"
-#include "python/py_ref.hpp"
+#include "python/handles.hpp"
 
 namespace orven::bindings::module {
 namespace {

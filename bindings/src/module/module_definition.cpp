@@ -4,14 +4,12 @@
 
 #include <Python.h>
 
-#include "errors/checked.hpp"
-#include "errors/entry_point.hpp"
-#include "errors/translation.hpp"
+#include "python/failure.hpp"
+#include "python/entry_point.hpp"
 #include "module/module_body.hpp"
 #include "module/owner_interpreter.hpp"
-#include "python/compat.hpp"
+#include "python/handles.hpp"
 #include "python/once_value.hpp"
-#include "python/py_ref.hpp"
 
 namespace orven::bindings::module {
 namespace {

@@ -5,7 +5,7 @@
 #include <atomic>
 #include <cstdint>
 
-#include "errors/translation.hpp"
+#include "python/failure.hpp"
 
 namespace orven::bindings::module {
 namespace {

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "errors/error_value.hpp"
+#include "python/failure.hpp"
 
 namespace orven::bindings::module {
 

@@ -1,9 +1,9 @@
 #include "numpy/acceptance.hpp"
 
-#include "errors/translation.hpp"
+#include "python/failure.hpp"
 #include "numpy/array_api.hpp"
 #include "numpy/array_object.hpp"
-#include "python/py_ref.hpp"
+#include "python/handles.hpp"
 
 namespace orven::bindings::numpy {
 

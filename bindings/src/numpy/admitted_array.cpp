@@ -4,7 +4,7 @@
 #include <utility>
 
 #include "borrow/registry_lookup.hpp"
-#include "errors/translation.hpp"
+#include "python/failure.hpp"
 #include "fatal/fatal_error.hpp"
 #include "numpy/acceptance.hpp"
 #include "numpy/array_api.hpp"

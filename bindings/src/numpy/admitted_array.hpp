@@ -5,9 +5,9 @@
 
 #include <Python.h>
 
-#include "errors/error_value.hpp"
+#include "python/failure.hpp"
 #include "features/common/series_view.hpp"
-#include "python/py_ref.hpp"
+#include "python/handles.hpp"
 
 namespace orven::bindings::numpy {
 

@@ -2,8 +2,7 @@
 
 #include <utility>
 
-#include "errors/translation.hpp"
-#include "numpy/checked_call.hpp"
+#include "python/failure.hpp"
 #include "numpy/module_names.hpp"
 #include "python/once_value.hpp"
 
@@ -22,7 +21,7 @@ constexpr int feature_version_entry = 211;
 Result<ArrayApi> load_array_api() {
     Result<PyRef> multiarray = import_multiarray_module();
     if (!multiarray.ok()) return std::move(multiarray).error();
-    Result<PyRef> capsule = checked_call(PyObject_GetAttrString(multiarray.value().get(), "_ARRAY_API"));
+    Result<PyRef> capsule = errors::checked(PyObject_GetAttrString(multiarray.value().get(), "_ARRAY_API"));
     if (!capsule.ok()) return std::move(capsule).error();
     // Exactly a capsule: a subclass could hand out any pointer at all.
     if (!Py_IS_TYPE(capsule.value().get(), &PyCapsule_Type)) {

@@ -4,8 +4,7 @@
 
 #include <cstdint>
 
-#include "errors/translation.hpp"
-#include "numpy/checked_call.hpp"
+#include "python/failure.hpp"
 #include "python/once_value.hpp"
 
 namespace orven::bindings::numpy {
@@ -30,19 +29,19 @@ Result<std::uint8_t> to_u8(PyObject* value) {
 
 // The major version of the running NumPy, as numpy.lib.NumpyVersion reads it.
 Result<std::uint8_t> numpy_major_version() {
-    Result<PyRef> numpy = checked_call(PyImport_ImportModule("numpy"));
+    Result<PyRef> numpy = errors::checked(PyImport_ImportModule("numpy"));
     if (!numpy.ok()) return std::move(numpy).error();
-    Result<PyRef> version = checked_call(PyObject_GetAttrString(numpy.value().get(), "__version__"));
+    Result<PyRef> version = errors::checked(PyObject_GetAttrString(numpy.value().get(), "__version__"));
     if (!version.ok()) return std::move(version).error();
-    Result<PyRef> numpy_lib = checked_call(PyImport_ImportModule("numpy.lib"));
+    Result<PyRef> numpy_lib = errors::checked(PyImport_ImportModule("numpy.lib"));
     if (!numpy_lib.ok()) return std::move(numpy_lib).error();
     Result<PyRef> numpy_version_type =
-        checked_call(PyObject_GetAttrString(numpy_lib.value().get(), "NumpyVersion"));
+        errors::checked(PyObject_GetAttrString(numpy_lib.value().get(), "NumpyVersion"));
     if (!numpy_version_type.ok()) return std::move(numpy_version_type).error();
     Result<PyRef> parsed =
-        checked_call(PyObject_CallOneArg(numpy_version_type.value().get(), version.value().get()));
+        errors::checked(PyObject_CallOneArg(numpy_version_type.value().get(), version.value().get()));
     if (!parsed.ok()) return std::move(parsed).error();
-    Result<PyRef> major = checked_call(PyObject_GetAttrString(parsed.value().get(), "major"));
+    Result<PyRef> major = errors::checked(PyObject_GetAttrString(parsed.value().get(), "major"));
     if (!major.ok()) return std::move(major).error();
     return to_u8(major.value().get());
 }
@@ -64,7 +63,7 @@ Result<const ModuleNames*> module_names() {
 Result<PyRef> import_multiarray_module() {
     Result<const ModuleNames*> names = module_names();
     if (!names.ok()) return std::move(names).error();
-    return checked_call(PyImport_ImportModule(names.value()->multiarray.c_str()));
+    return errors::checked(PyImport_ImportModule(names.value()->multiarray.c_str()));
 }
 
 }  // namespace orven::bindings::numpy

@@ -5,8 +5,8 @@
 
 #include <string>
 
-#include "errors/error_value.hpp"
-#include "python/py_ref.hpp"
+#include "python/failure.hpp"
+#include "python/handles.hpp"
 
 namespace orven::bindings::numpy {
 

@@ -6,7 +6,7 @@
 #include <mutex>
 #include <optional>
 
-#include "errors/error_value.hpp"
+#include "python/failure.hpp"
 
 namespace orven::bindings::python {
 

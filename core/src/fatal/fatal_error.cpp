@@ -108,8 +108,10 @@ void resume(std::string message, std::source_location where) {
     throw FatalError(std::move(message), Location::from(where));
 }
 
+void write_stderr(std::string_view text) noexcept { write_all(STDERR_FILENO, text); }
+
 void abort_with(std::string_view text) noexcept {
-    write_all(STDERR_FILENO, text);
+    write_stderr(text);
     std::abort();
 }
 

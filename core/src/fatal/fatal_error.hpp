@@ -58,6 +58,10 @@ std::string format_report(std::string_view thread_name, std::uint64_t thread_id,
 // write so that reports of concurrent threads never interleave.
 void write_report(const Location& location, std::string_view message);
 
+// Writes `text` to standard error as it stands, retrying short writes and
+// giving up silently when the stream refuses it.
+void write_stderr(std::string_view text) noexcept;
+
 // For failures of the machinery itself, where unwinding cannot be trusted:
 // writes `text` to standard error as it stands and aborts the process.
 [[noreturn]] void abort_with(std::string_view text) noexcept;

@@ -13,13 +13,39 @@
 #include <string>
 #include <utility>
 
-#include "errors/boundary_guard.hpp"
-#include "errors/error_value.hpp"
-#include "errors/panic_exception.hpp"
 #include "fatal/fatal_error.hpp"
-#include "python/py_ref.hpp"
+#include "python/failure.hpp"
 
 namespace orven::bindings::errors {
+
+// Armed for the whole of an entry point.  If it is still armed when it goes
+// out of scope, a failure escaped the translation into a Python exception:
+// there is no sound way to hand it to the interpreter, so it writes the
+// report for that and aborts the process.
+class BoundaryGuard {
+public:
+    BoundaryGuard(const char* message, std::source_location where) noexcept
+        : message_(message), where_(where) {}
+    BoundaryGuard(const BoundaryGuard&) = delete;
+    BoundaryGuard& operator=(const BoundaryGuard&) = delete;
+    ~BoundaryGuard() {
+        if (armed_) {
+            fail();
+        }
+    }
+
+    void disarm() noexcept { armed_ = false; }
+
+    [[noreturn]] void fail() const noexcept {
+        fatal::write_report(fatal::Location::from(where_), message_);
+        fatal::abort_with("");
+    }
+
+private:
+    const char* message_;
+    std::source_location where_;
+    bool armed_ = true;
+};
 
 // The message of a PanicException whose failure carried no text of its own.
 inline constexpr const char* textless_failure_message = "native code failed without a message";
