@@ -1,8 +1,9 @@
 #pragma once
 
-// The record through which NumPy-using extension modules of one process
-// share one borrow registry.  Its layout and calling convention are an
-// interface between independently built modules: never change them.
+// The borrow registry: the record through which NumPy-using extension
+// modules of one process share one set of borrows on array memory.  Its
+// layout and calling convention are an interface between independently
+// built modules: never change them.
 
 #include <Python.h>
 
@@ -41,5 +42,13 @@ static_assert(offsetof(RegistryHeader, acquire) == 16);
 static_assert(offsetof(RegistryHeader, acquire_mut) == 24);
 static_assert(offsetof(RegistryHeader, release) == 32);
 static_assert(offsetof(RegistryHeader, release_mut) == 40);
+
+// The header this process uses: the one another module published on NumPy's
+// multiarray module, or our own, published there when none was.  Found once
+// per process; a failure is fatal and the next need tries again.
+const RegistryHeader& registry_header();
+
+// The header if it was found or published already, else null.
+const RegistryHeader* registry_header_if_ready() noexcept;
 
 }  // namespace orven::bindings::borrow

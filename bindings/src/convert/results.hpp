@@ -1,10 +1,9 @@
 #pragma once
 
-#include "python/failure.hpp"
 #include "extractor/record_list.hpp"
-#include "python/handles.hpp"
+#include "python/failure.hpp"
 
-namespace orven::bindings::call {
+namespace orven::bindings::results {
 
 // The driver's result as Python objects: a list, one dict per record
 // (column name -> feature dict), each feature dict mapping the ten feature
@@ -12,4 +11,4 @@ namespace orven::bindings::call {
 // the order of the minimal set.
 errors::Result<python::PyRef> convert_results(const extractor::ResultList& results);
 
-}  // namespace orven::bindings::call
+}  // namespace orven::bindings::results

@@ -1,0 +1,84 @@
+#pragma once
+
+// The state behind the borrow registry that we publish: what each view of
+// an array's memory can touch, which views conflict, and for every base
+// address the views of it currently borrowed and their counts.
+
+#include <Python.h>
+
+#include <compare>
+#include <cstdint>
+#include <map>
+#include <mutex>
+#include <string_view>
+#include <unordered_map>
+#include <utility>
+
+namespace orven::bindings::borrow {
+
+// ------------------------------------------------------------ view keys
+
+// What a view of an array's memory can touch, as far as the borrow rules
+// need to know.
+struct BorrowKey {
+    std::uintptr_t range_start;  // first byte the view can touch
+    std::uintptr_t range_end;    // one past the last byte
+    std::uintptr_t data;         // the view's data pointer
+    std::intptr_t gcd_strides;   // gcd of the strides (see strides_gcd)
+
+    friend bool operator==(const BorrowKey&, const BorrowKey&) = default;
+    friend auto operator<=>(const BorrowKey&, const BorrowKey&) = default;
+};
+
+// Greatest common divisor, never negative; gcd(0, x) is |x|.
+std::intptr_t gcd(std::intptr_t a, std::intptr_t b) noexcept;
+
+// The strides folded with gcd from first to last: one stride stays as it
+// is (sign included), no strides give 1.
+std::intptr_t strides_gcd(const Py_ssize_t* strides, int nd) noexcept;
+
+// The key of an ndarray (or subclass instance), its element size read in
+// the descriptor layout of the NumPy that reports `feature_version`.
+BorrowKey borrow_key(PyObject* array, unsigned feature_version) noexcept;
+
+// Whether two views can touch a common element: their byte ranges overlap
+// and their data pointers lie a multiple of their strides' gcd apart.
+bool conflicts(const BorrowKey& a, const BorrowKey& b) noexcept;
+
+// The object that owns an array's memory, as far as the registry is
+// concerned: the chain of base arrays is followed to the first base that is
+// not an ndarray, or to the last array when the chain ends.  Views of one
+// buffer thus share one base address.
+const void* base_address(PyObject* array, PyTypeObject* ndarray_type) noexcept;
+
+// -------------------------------------------------------------- the state
+
+class RegistryState {
+public:
+    // Results are borrow_granted or borrow_conflicts (registry.hpp).
+    int acquire_shared(const void* base, const BorrowKey& key);
+    // The caller has checked that the array is writeable.
+    int acquire_exclusive(const void* base, const BorrowKey& key);
+    // Releasing a borrow that is not held is an internal fault: fatal.
+    void release_shared(const void* base, const BorrowKey& key);
+    void release_exclusive(const void* base, const BorrowKey& key);
+
+private:
+    // Positive: that many shared borrows; -1: one exclusive borrow.  A
+    // count of zero is never kept, nor is a base without keys.
+    using ViewCounts = std::map<BorrowKey, std::int64_t>;
+    using Bases = std::unordered_map<const void*, ViewCounts>;
+
+    // The entry of a borrow being released.  `borrow` names its kind for
+    // the fatal error raised when it is not held.
+    std::pair<Bases::iterator, ViewCounts::iterator> find_held(const void* base,
+                                                               const BorrowKey& key,
+                                                               std::string_view borrow);
+    // Drops the view, and its base with it when that was the base's last view.
+    void forget(Bases::iterator base_entry, ViewCounts::iterator view);
+
+    std::mutex mutex_;
+    Bases bases_;
+};
+
+}  // namespace orven::bindings::borrow

@@ -1,0 +1,280 @@
+#include "convert/intake.hpp"
+
+#include <algorithm>
+#include <memory>
+#include <string>
+#include <utility>
+
+#include "borrow/registry.hpp"
+#include "fatal/fatal_error.hpp"
+#include "numpy/abi.hpp"
+#include "python/handles.hpp"
+#include "python/once_value.hpp"
+
+namespace orven::bindings::intake {
+namespace {
+
+using errors::ErrorValue;
+using errors::Result;
+using python::PyRef;
+
+}  // namespace
+
+// ------------------------------------------------------ admitted arrays
+
+errors::Result<AdmittedArray> AdmittedArray::admit(PyObject* value) {
+    if (!numpy::is_float64_vector(value)) {
+        return errors::cast_error(value, reinterpret_cast<PyObject*>(numpy::array_api().ndarray_type));
+    }
+    const borrow::RegistryHeader& registry = borrow::registry_header();
+    python::PyRef array = python::PyRef::borrow(value);
+    const int code = registry.acquire(registry.flags, array.get());
+    if (code == borrow::borrow_conflicts) {
+        fatal::raise("called `Result::unwrap()` on an `Err` value: AlreadyBorrowed");
+    }
+    if (code != borrow::borrow_granted) {
+        fatal::raise("Unexpected return code " + std::to_string(code) + " from borrow checking API");
+    }
+    return AdmittedArray(std::move(array));
+}
+
+AdmittedArray& AdmittedArray::operator=(AdmittedArray&& other) noexcept {
+    if (this != &other) {
+        release_borrow();
+        array_ = std::move(other.array_);
+    }
+    return *this;
+}
+
+AdmittedArray::~AdmittedArray() { release_borrow(); }
+
+void AdmittedArray::release_borrow() noexcept {
+    if (!array_) {
+        return;  // moved from
+    }
+    // Holding a borrow means the registry was found when it was taken.
+    const borrow::RegistryHeader* registry = borrow::registry_header_if_ready();
+    if (registry == nullptr) {
+        fatal::abort_with("an admitted array outlived the borrow registry; aborting\n");
+    }
+    registry->release(registry->flags, array_.get());
+    array_.reset();
+}
+
+errors::Result<features::common::SeriesView> AdmittedArray::series_view() const {
+    const numpy::ArrayObject* array = numpy::as_array(array_.get());
+    if ((array->flags & (numpy::c_contiguous_flag | numpy::fortran_contiguous_flag)) == 0 || array->data == nullptr) {
+        return errors::ErrorValue::with_message(PyExc_TypeError, "The given array is not contiguous");
+    }
+    Py_ssize_t count = 1;
+    for (int i = 0; i < array->nd; ++i) {
+        count *= array->dimensions[i];
+    }
+    return features::common::SeriesView(reinterpret_cast<const double*>(array->data),
+                                         static_cast<std::size_t>(count));
+}
+
+// -------------------------------------------------------- one record
+
+namespace {
+
+struct DictEntry {
+    PyRef key;
+    PyRef value;
+};
+
+// Walks one dict an entry at a time.  Each step holds the dict's critical
+// section just long enough to take the next entry with references of our
+// own, so that converting the entry never runs under it.  A dict changed by
+// another thread between steps ends the call: there is no consistent view
+// of it left to convert.
+class DictWalk {
+public:
+    explicit DictWalk(PyObject* dict) : dict_(dict), size_(PyDict_Size(dict)) {}
+
+    Py_ssize_t size() const noexcept { return size_; }
+
+    // The next entry, or false when the dict is exhausted.
+    bool next(DictEntry& entry) {
+        python::CriticalSection section(dict_);
+        if (PyDict_Size(dict_) != size_) {
+            fatal::raise("dictionary changed size during iteration");
+        }
+        if (taken_ > size_) {
+            fatal::raise("dictionary keys changed during iteration");
+        }
+        PyObject* key = nullptr;
+        PyObject* value = nullptr;
+        if (!PyDict_Next(dict_, &position_, &key, &value)) {
+            return false;
+        }
+        ++taken_;
+        entry.key = PyRef::borrow(key);
+        entry.value = PyRef::borrow(value);
+        return true;
+    }
+
+private:
+    PyObject* dict_;
+    Py_ssize_t size_;
+    Py_ssize_t position_ = 0;
+    Py_ssize_t taken_ = 0;
+};
+
+Result<std::string> column_name(PyObject* key) {
+    if (!PyUnicode_Check(key)) {
+        return errors::cast_error(key, reinterpret_cast<PyObject*>(&PyUnicode_Type));
+    }
+    Py_ssize_t size = 0;
+    const char* text = PyUnicode_AsUTF8AndSize(key, &size);
+    if (text == nullptr) {
+        return errors::fetch();
+    }
+    return std::string(text, static_cast<std::size_t>(size));
+}
+
+// One item of `data` (a dict or subclass) as its columns: each key a str,
+// copied as UTF-8; each value admitted as a NumPy array.  The entries are
+// checked in the dict's order, each key before its value.
+Result<ArrayMap> convert_record(PyObject* item) {
+    if (!PyDict_Check(item)) {
+        return errors::cast_error(item, reinterpret_cast<PyObject*>(&PyDict_Type));
+    }
+    DictWalk walk(item);
+    ArrayMap columns;
+    columns.reserve(static_cast<std::size_t>(walk.size()));
+    for (DictEntry entry; walk.next(entry);) {
+        Result<std::string> name = column_name(entry.key.get());
+        if (!name.ok()) return std::move(name).error();
+        Result<AdmittedArray> array = AdmittedArray::admit(entry.value.get());
+        if (!array.ok()) return std::move(array).error();
+        columns.push_back(ArrayEntry{std::move(array).value(), std::move(name).value()});
+        entry = DictEntry{};
+    }
+    return columns;
+}
+
+}  // namespace
+
+// ----------------------------------------------------- the whole argument
+
+namespace {
+
+// Holds a reference that is never dropped: nothing may be released after
+// the interpreter has finalised.
+python::OnceValue<PyObject*> sequence_type_cache;
+
+Result<PyObject*> import_sequence_type() {
+    Result<PyRef> module = errors::checked(PyImport_ImportModule("collections.abc"));
+    if (!module.ok()) return std::move(module).error();
+    Result<PyRef> type = errors::checked(PyObject_GetAttrString(module.value().get(), "Sequence"));
+    if (!type.ok()) return std::move(type).error();
+    return std::move(type).value().release();
+}
+
+// collections.abc.Sequence (borrowed), imported on first need and kept for
+// the life of the process.  It only names the expected type in the message
+// that refuses a non-sequence; the test itself is PySequence_Check.
+Result<PyObject*> sequence_type() {
+    Result<PyObject* const*> type = sequence_type_cache.get_or_try_fill(import_sequence_type);
+    if (!type.ok()) return std::move(type).error();
+    return *type.value();
+}
+
+// A failure met while converting an argument: an exact TypeError becomes
+// TypeError "argument '<name>': <its text>" with the same __cause__; any
+// other exception (TypeError subclasses included) passes unchanged.
+ErrorValue wrap_argument_error(ErrorValue error, std::string_view argument_name) {
+    PyRef caught = std::move(error).into_object();
+    if (Py_TYPE(caught.get()) != reinterpret_cast<PyTypeObject*>(PyExc_TypeError)) {
+        return ErrorValue::from_object(std::move(caught));
+    }
+    // The caught text is kept as the str it is (lone surrogates included).
+    std::string prefix = "argument '";
+    prefix += argument_name;
+    prefix += "': ";
+    auto message = std::make_shared<const PyRef>(errors::infallible(
+        PyUnicode_FromFormat("%s%U", prefix.c_str(), errors::str_object(caught.get()).get())));
+    PyRef wrapped = ErrorValue::deferred(PyRef::borrow(PyExc_TypeError), [message] {
+                        return message->clone();
+                    }).into_object();
+    // Takes over the reference; a null cause still marks the context as
+    // suppressed, so only the cause is shown, as for `raise ... from`.
+    PyException_SetCause(wrapped.get(), PyException_GetCause(caught.get()));
+    return ErrorValue::from_object(std::move(wrapped));
+}
+
+// Most records a length that Python code reported can reserve room for.
+// Only lists and tuples are taken at their word: any other __len__ may say
+// anything, and reserving for an absurd length would exhaust memory, which
+// ends the process.  Beyond this, the list grows as records arrive.
+constexpr Py_ssize_t untrusted_reservation_limit = 1 << 16;
+
+// Room for as many records as the sequence says it holds.  Only a hint: a
+// length that cannot be read reserves nothing.
+void reserve_for(ArrayMapList& records, PyObject* data) {
+    Py_ssize_t length = PyObject_Size(data);
+    if (length < 0) {
+        errors::fetch();
+        return;
+    }
+    if (!PyList_CheckExact(data) && !PyTuple_CheckExact(data)) {
+        length = std::min(length, untrusted_reservation_limit);
+    }
+    records.reserve(static_cast<std::size_t>(length));
+}
+
+Result<ArrayMapList> convert_sequence(PyObject* data) {
+    // A str is a sequence too, but never meant as one here.
+    if (PyUnicode_Check(data)) {
+        return ErrorValue::with_message(PyExc_TypeError, "Can't extract `str` to `Vec`");
+    }
+    if (!PySequence_Check(data)) {
+        Result<PyObject*> sequence = sequence_type();
+        if (!sequence.ok()) return std::move(sequence).error();
+        return errors::cast_error(data, sequence.value());
+    }
+    ArrayMapList records;
+    reserve_for(records, data);
+    Result<PyRef> iterator = errors::checked(PyObject_GetIter(data));
+    if (!iterator.ok()) return std::move(iterator).error();
+    while (PyRef item = PyRef::steal(PyIter_Next(iterator.value().get()))) {
+        Result<ArrayMap> record = convert_record(item.get());
+        if (!record.ok()) return std::move(record).error();
+        records.push_back(std::move(record).value());
+    }
+    if (PyErr_Occurred() != nullptr) {
+        return errors::fetch();
+    }
+    return records;
+}
+
+}  // namespace
+
+Result<ArrayMapList> convert_data(PyObject* data) {
+    Result<ArrayMapList> records = convert_sequence(data);
+    if (!records.ok()) {
+        return wrap_argument_error(std::move(records).error(), "data");
+    }
+    return records;
+}
+
+// ------------------------------------------------ the driver's input
+
+errors::Result<std::vector<extractor::ColumnMap>> build_record_list(const ArrayMapList& arrays) {
+    std::vector<extractor::ColumnMap> records;
+    records.reserve(arrays.maps().size());
+    for (const ArrayMap& map : arrays.maps()) {
+        extractor::ColumnMap columns;
+        columns.reserve(map.size());
+        for (const ArrayEntry& entry : map) {
+            errors::Result<features::common::SeriesView> series = entry.array.series_view();
+            if (!series.ok()) return std::move(series).error();
+            columns.push_back(extractor::Column{entry.name, series.value()});
+        }
+        records.push_back(std::move(columns));
+    }
+    return records;
+}
+
+}  // namespace orven::bindings::intake

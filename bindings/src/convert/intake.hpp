@@ -1,0 +1,110 @@
+#pragma once
+
+// Intake: the argument `data` (a sequence of dicts of column name -> 1-D
+// float64 ndarray) turned into the driver's input.  Each accepted array
+// holds a shared borrow in the borrow registry for as long as the call
+// holds it; the driver reads the arrays' own buffers, nothing is copied.
+
+#include <Python.h>
+
+#include <string>
+#include <vector>
+
+#include "extractor/record_list.hpp"
+#include "features/common/series_view.hpp"
+#include "python/failure.hpp"
+
+namespace orven::bindings::intake {
+
+// ------------------------------------------------------ admitted arrays
+
+// A NumPy array accepted for one call, holding one shared borrow in the
+// borrow registry for as long as it lives.
+class AdmittedArray {
+public:
+    // Accepts a one-dimensional native float64 ndarray (or subclass) and
+    // takes a shared borrow of it.  Refusals are the cast error with target
+    // ndarray; an unreachable NumPy, an unusable borrow registry or an
+    // exclusively borrowed array are fatal errors.
+    static errors::Result<AdmittedArray> admit(PyObject* value);
+
+    AdmittedArray(AdmittedArray&& other) noexcept = default;
+    AdmittedArray& operator=(AdmittedArray&& other) noexcept;
+    AdmittedArray(const AdmittedArray&) = delete;
+    AdmittedArray& operator=(const AdmittedArray&) = delete;
+    // Releases the borrow, then drops the reference.
+    ~AdmittedArray();
+
+    // The array's data in place; TypeError "The given array is not
+    // contiguous" unless it is C- or Fortran-contiguous with non-null data.
+    errors::Result<features::common::SeriesView> series_view() const;
+
+private:
+    explicit AdmittedArray(python::PyRef array) noexcept : array_(std::move(array)) {}
+    void release_borrow() noexcept;
+
+    python::PyRef array_;
+};
+
+// ---------------------------------------------------------- array maps
+
+// One column of a record under conversion.  The name is declared last so
+// that it goes first: name, then the array's borrow, then its reference.
+struct ArrayEntry {
+    AdmittedArray array;
+    std::string name;
+};
+
+// The columns of one record, in the caller's order.
+using ArrayMap = std::vector<ArrayEntry>;
+
+// The records of one call, in the caller's order.  Releasing happens in a
+// fixed order, records first to last and within each its columns first to
+// last, on every path out of the call.
+class ArrayMapList {
+public:
+    ArrayMapList() = default;
+    ArrayMapList(ArrayMapList&&) noexcept = default;
+    ArrayMapList& operator=(ArrayMapList&& other) noexcept {
+        if (this != &other) {
+            release();
+            maps_ = std::move(other.maps_);
+        }
+        return *this;
+    }
+    ArrayMapList(const ArrayMapList&) = delete;
+    ArrayMapList& operator=(const ArrayMapList&) = delete;
+    ~ArrayMapList() { release(); }
+
+    void reserve(std::size_t count) { maps_.reserve(count); }
+    void push_back(ArrayMap map) { maps_.push_back(std::move(map)); }
+    const std::vector<ArrayMap>& maps() const noexcept { return maps_; }
+
+    // Drops every entry, in order; the list is empty afterwards.
+    void release() noexcept {
+        for (ArrayMap& map : maps_) {
+            for (ArrayEntry& entry : map) {
+                // Moving the entry out ends its life right here, whatever
+                // order the containers would destroy their elements in.
+                ArrayEntry released = std::move(entry);
+            }
+        }
+        maps_.clear();
+    }
+
+private:
+    std::vector<ArrayMap> maps_;
+};
+
+// ------------------------------------------------------------ conversion
+
+// The argument `data` (a sequence of dicts, not a str) as the call's array
+// maps, in its order.  Failures carry the "argument 'data': " wrapping.
+errors::Result<ArrayMapList> convert_data(PyObject* data);
+
+// The driver's input: per record, its columns' names and views into the
+// admitted arrays' own buffers (nothing copied).  TypeError "The given array
+// is not contiguous" for the first array that cannot be viewed as one run.
+errors::Result<std::vector<extractor::ColumnMap>> build_record_list(const ArrayMapList& arrays);
+
+}  // namespace orven::bindings::intake

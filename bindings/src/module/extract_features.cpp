@@ -1,0 +1,124 @@
+// extract_features(data), top to bottom: bind the argument, convert the
+// data (intake), compute on the pool, release the arrays, build the result.
+
+#include "module/extract_features.hpp"
+
+#include <memory>
+#include <span>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "convert/intake.hpp"
+#include "convert/results.hpp"
+#include "extractor/extract_features.hpp"
+#include "python/entry_point.hpp"
+
+namespace orven::bindings::module {
+namespace {
+
+using errors::ErrorValue;
+using errors::Result;
+using python::PyRef;
+
+// --------------------------------------------------- binding the argument
+
+constexpr std::string_view function_name = "extract_features()";
+constexpr std::string_view parameter_name = "data";
+
+ErrorValue argument_error(std::string message) {
+    return ErrorValue::with_message(PyExc_TypeError, std::string(function_name) + message);
+}
+
+// The name goes into the text as str() gives it, lone surrogates included:
+// the message is a Python string and can hold them.
+ErrorValue unexpected_keyword(PyObject* keyword) {
+    auto name = std::make_shared<const python::PyRef>(python::PyRef::borrow(keyword));
+    return ErrorValue::deferred(python::PyRef::borrow(PyExc_TypeError), [name] {
+        PyRef text = errors::str_object(name->get());
+        return errors::infallible(PyUnicode_FromFormat(
+            "extract_features() got an unexpected keyword argument '%U'", text.get()));
+    });
+}
+
+bool names_the_parameter(PyObject* keyword) {
+    Py_ssize_t size = 0;
+    const char* text = PyUnicode_AsUTF8AndSize(keyword, &size);
+    if (text == nullptr) {
+        // A name without UTF-8 text cannot be "data"; it is reported as an
+        // unexpected keyword like any other.
+        errors::fetch();
+        return false;
+    }
+    return std::string_view(text, static_cast<std::size_t>(size)) == parameter_name;
+}
+
+// Binds the vectorcall arguments of extract_features(data): `data` by
+// position or by keyword, nothing else.  Returns `data` (borrowed).
+errors::Result<PyObject*> bind_data_argument(PyObject* const* args, Py_ssize_t positional_count,
+                                             PyObject* keyword_names) {
+    // The parameter list is just ["data"]: one required positional-or-keyword
+    // parameter.  The tests run in the interpreter's own order, so that the
+    // first problem found is the one reported.
+    if (positional_count > 1) {
+        return argument_error(" takes 1 positional arguments but " +
+                              std::to_string(positional_count) + " were given");
+    }
+    PyObject* data = positional_count == 1 ? args[0] : nullptr;
+    const Py_ssize_t keyword_count = keyword_names != nullptr ? PyTuple_GET_SIZE(keyword_names) : 0;
+    for (Py_ssize_t i = 0; i < keyword_count; ++i) {
+        PyObject* keyword = PyTuple_GET_ITEM(keyword_names, i);
+        if (!names_the_parameter(keyword)) {
+            return unexpected_keyword(keyword);
+        }
+        if (data != nullptr) {
+            return argument_error(" got multiple values for argument 'data'");
+        }
+        data = args[positional_count + i];
+    }
+    if (data == nullptr) {
+        return argument_error(" missing 1 required positional argument: 'data'");
+    }
+    return data;
+}
+
+// ------------------------------------------ intake, computation, results
+
+// The arrays are held, with their borrows, only while the driver runs:
+// the views are gone and every array released before any result object is
+// made.  A failure on the way (fatal errors included) releases them as it
+// leaves, before the entry point raises anything.
+Result<extractor::ResultList> compute(PyObject* data) {
+    Result<intake::ArrayMapList> arrays = intake::convert_data(data);
+    if (!arrays.ok()) return std::move(arrays).error();
+    extractor::ResultList results;
+    {
+        Result<std::vector<extractor::ColumnMap>> records = intake::build_record_list(arrays.value());
+        if (!records.ok()) return std::move(records).error();
+        // The calling thread keeps the interpreter while the pool computes;
+        // the workers only read the views.
+        results = extractor::extract_features(std::span<const extractor::ColumnMap>(records.value()));
+    }
+    arrays.value().release();
+    return results;
+}
+
+Result<PyRef> run(PyObject* const* args, Py_ssize_t positional_count, PyObject* keyword_names) {
+    Result<PyObject*> data = bind_data_argument(args, positional_count, keyword_names);
+    if (!data.ok()) return std::move(data).error();
+    Result<extractor::ResultList> computed = compute(data.value());
+    if (!computed.ok()) return std::move(computed).error();
+    return results::convert_results(computed.value());
+}
+
+}  // namespace
+
+// ------------------------------------------------------------ the entry
+
+PyObject* extract_features_entry(PyObject* /*module*/, PyObject* const* args, Py_ssize_t nargsf,
+                                 PyObject* keyword_names) noexcept {
+    return errors::entry_point(
+        [&] { return run(args, PyVectorcall_NARGS(nargsf), keyword_names); });
+}
+
+}  // namespace orven::bindings::module
