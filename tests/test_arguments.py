@@ -1,7 +1,9 @@
 """Binding of the one argument `data`, the shapes of `data` that are
-accepted, and every refusal of the conversion with its exact text."""
+accepted (a length the sequence reports is only a hint), and every refusal
+of the conversion with its exact text."""
 
 import collections
+import sys
 import types
 
 import numpy as np
@@ -280,3 +282,27 @@ def test_calls_after_errors_still_work():
         with pytest.raises(TypeError):
             orven.extract_features(bad)
     assert orven.extract_features([{"a": GOOD}])[0]["a"]["maximum"] == 4.0
+
+
+# ------------------------------------- a reported length is only a hint
+
+
+class Boasting:
+    """Claims an absurd length but holds one record."""
+
+    def __init__(self, length):
+        self.length = length
+
+    def __len__(self):
+        return self.length
+
+    def __getitem__(self, index):
+        if index > 0:
+            raise IndexError(index)
+        return {"a": np.array([1.0, 2.0])}
+
+
+@pytest.mark.parametrize("length", [10**15, 2**62, sys.maxsize, 0])
+def test_absurd_lengths_do_not_end_the_process(length):
+    [record] = orven.extract_features(Boasting(length))
+    assert record["a"]["sum_values"] == 3.0

@@ -227,27 +227,3 @@ def test_panic_from_a_length_that_would_be_ignored_is_still_resumed():
     assert after.startswith(BANNER), after
     assert after.rstrip().endswith("PanicException: " + MEDIAN_NAN_MESSAGE)
     assert "panicked at" not in after
-
-
-# ------------------------------------- a reported length is only a hint
-
-
-class Boasting:
-    """Claims an absurd length but holds one record."""
-
-    def __init__(self, length):
-        self.length = length
-
-    def __len__(self):
-        return self.length
-
-    def __getitem__(self, index):
-        if index > 0:
-            raise IndexError(index)
-        return {"a": GOOD}
-
-
-@pytest.mark.parametrize("length", [10**15, 2**62, sys.maxsize, 0])
-def test_absurd_lengths_do_not_end_the_process(length):
-    [record] = orven.extract_features(Boasting(length))
-    assert record["a"]["sum_values"] == 3.0
