@@ -17,6 +17,7 @@
 namespace orven::bindings::borrow {
 
 // ------------------------------------------------------ the four operations
+
 // The four operations of the borrow registry that we publish.  Other
 // extension modules call them through the registry header, so they keep C
 // linkage and the platform's standard calling convention.  `flags` is the
@@ -54,6 +55,7 @@ RegistryState& state_of(void* flags) noexcept { return *static_cast<RegistryStat
 
 }  // namespace
 
+// 0 granted, -1 when an exclusive borrow of a conflicting view is held.
 extern "C" int acquire_shared(void* flags, PyObject* array) noexcept {
     return without_unwinding([&] {
         const Place place = place_of(array);
@@ -61,6 +63,8 @@ extern "C" int acquire_shared(void* flags, PyObject* array) noexcept {
     });
 }
 
+// 0 granted, -1 when any borrow of a conflicting view is held, -2 when the
+// array is not writeable.
 extern "C" int acquire_mut_shared(void* flags, PyObject* array) noexcept {
     return without_unwinding([&] {
         if ((numpy::as_array(array)->flags & numpy::writeable_flag) == 0) {
