@@ -128,9 +128,11 @@ def duckdb_setup(records, columns, length, views, threads):
     return lambda: connection.execute(query).fetchnumpy()
 
 
-def run_worker(engine, threads, quick):
+def run_worker(engine, threads, quick, skip):
     results = {}
     for label, records, columns, length, views in SHAPES:
+        if any(part in label for part in skip):
+            continue
         if quick and records * columns * max(length, 1) > 2_000_000 and views:
             continue
         if engine != "orven" and (views or length == 0):
@@ -168,11 +170,13 @@ def main():
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     parser.add_argument("--quick", action="store_true", help="one call per shape, skip 100,000 views")
     parser.add_argument("--only", choices=ENGINES, action="append")
+    parser.add_argument("--skip", action="append", default=[], metavar="SHAPE",
+                        help="leave out the shapes whose label contains SHAPE, e.g. '100,000 x 1 x 10 views'")
     parser.add_argument("--worker", choices=ENGINES, help=argparse.SUPPRESS)
     parser.add_argument("--threads", type=int, default=1, help=argparse.SUPPRESS)
     args = parser.parse_args()
     if args.worker:
-        run_worker(args.worker, args.threads, args.quick)
+        run_worker(args.worker, args.threads, args.quick, args.skip)
         return
 
     engines = args.only or ENGINES
@@ -182,6 +186,8 @@ def main():
             command = [sys.executable, __file__, "--worker", engine, "--threads", str(threads)]
             if args.quick:
                 command.append("--quick")
+            for part in args.skip:
+                command += ["--skip", part]
             output = subprocess.run(
                 command, env=environment_for(engine, threads), check=True, capture_output=True, text=True
             ).stdout
