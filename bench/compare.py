@@ -196,6 +196,8 @@ def main():
     print(f"{'shape':<24}{'thr':>4}{'engine':>8}{'best s':>10}{'us/series':>11}{'Mval/s':>9}"
           f"{'orven/peer':>12}")
     for label, records, columns, length, _ in SHAPES:
+        if not any(label in result for result in times.values()):
+            continue
         series = records * columns
         for threads in THREADS:
             mine = times.get(("orven", threads), {}).get(label)
