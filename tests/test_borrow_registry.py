@@ -206,6 +206,50 @@ def test_separate_arrays_never_conflict(registry):
     registry.release_mut(second)
 
 
+MANY = 20_000
+
+
+@pytest.mark.parametrize("held_at", [0, MANY // 2, MANY - 1], ids=["first", "middle", "last"])
+def test_exclusive_borrow_among_many_views_of_one_buffer(registry, held_at):
+    # Windows of ten values cut from one buffer, as a long-format column
+    # is cut into series; another module writes to one slice of them.
+    buffer = np.arange(MANY * 10.0)
+    windows = [buffer[i * 10 : (i + 1) * 10] for i in range(MANY)]
+    held = buffer[held_at * 10 + 3 : held_at * 10 + 5]
+    assert registry.acquire_mut(held) == GRANTED
+    try:
+        data = [{"x": window} for window in windows]
+        assert panic_message(lambda: orven.extract_features(data)) == ALREADY_BORROWED
+        # Every view but the one that overlaps the written slice is granted.
+        others = data[:held_at] + data[held_at + 1 :]
+        results = orven.extract_features(others)
+        assert len(results) == MANY - 1
+        sums = [result["x"]["sum_values"] for result in results]
+        assert sums == [float(window.sum()) for window in windows if window is not windows[held_at]]
+        # Shared borrows held alongside, many of them, do not hide the
+        # exclusive one from a later overlapping request.
+        for window in windows[::1000]:
+            assert registry.acquire(window) == (CONFLICT if window is windows[held_at] else GRANTED)
+        assert registry.acquire(buffer) == CONFLICT
+        for window in windows[::1000]:
+            if window is not windows[held_at]:
+                registry.release(window)
+    finally:
+        registry.release_mut(held)
+    assert registry.is_free(buffer)
+    # And a shared borrow among many still blocks an exclusive one.
+    for window in windows:
+        assert registry.acquire(window) == GRANTED
+    try:
+        assert registry.acquire_mut(held) == CONFLICT
+        assert registry.acquire_mut(buffer[MANY * 10 :]) == GRANTED
+        registry.release_mut(buffer[MANY * 10 :])
+    finally:
+        for window in windows:
+            registry.release(window)
+    assert registry.is_free(buffer)
+
+
 # --- Registries met on the multiarray module (each in a fresh process) ---
 
 FAKE_PRELUDE = """

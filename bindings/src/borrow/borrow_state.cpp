@@ -111,27 +111,42 @@ const void* base_address(PyObject* array, PyTypeObject* ndarray_type) noexcept {
 
 // -------------------------------------------------------------- the state
 
+namespace {
+
+bool conflicts_with_any(const BorrowKey& key, const std::map<BorrowKey, std::int64_t>& views) noexcept {
+    for (const auto& [other, count] : views) {
+        if (conflicts(key, other)) {
+            return true;
+        }
+    }
+    return false;
+}
+
+}  // namespace
+
 int RegistryState::acquire_shared(const void* base, const BorrowKey& key) {
     std::lock_guard lock(mutex_);
     auto base_entry = bases_.find(base);
     if (base_entry == bases_.end()) {
-        bases_[base].emplace(key, 1);
+        bases_[base].shared.emplace(key, 1);
         return borrow_granted;
     }
-    ViewCounts& views = base_entry->second;
-    if (auto same = views.find(key); same != views.end()) {
-        if (same->second < 0 || same->second == std::numeric_limits<std::int64_t>::max()) {
+    BaseViews& views = base_entry->second;
+    // Views of one buffer usually arrive in address order: the hint keeps
+    // that to one walk down the tree.
+    auto same = views.shared.lower_bound(key);
+    if (same != views.shared.end() && same->first == key) {
+        if (same->second == std::numeric_limits<std::int64_t>::max()) {
             return borrow_conflicts;
         }
         ++same->second;
         return borrow_granted;
     }
-    for (const auto& [other, count] : views) {
-        if (count < 0 && conflicts(key, other)) {
-            return borrow_conflicts;
-        }
+    if (!views.exclusive.empty() &&
+        (views.exclusive.contains(key) || conflicts_with_any(key, views.exclusive))) {
+        return borrow_conflicts;
     }
-    views.emplace(key, 1);
+    views.shared.emplace_hint(same, key, 1);
     return borrow_granted;
 }
 
@@ -139,57 +154,55 @@ int RegistryState::acquire_exclusive(const void* base, const BorrowKey& key) {
     std::lock_guard lock(mutex_);
     auto base_entry = bases_.find(base);
     if (base_entry == bases_.end()) {
-        bases_[base].emplace(key, -1);
+        bases_[base].exclusive.emplace(key, -1);
         return borrow_granted;
     }
-    ViewCounts& views = base_entry->second;
-    if (views.contains(key)) {
+    BaseViews& views = base_entry->second;
+    if (views.shared.contains(key) || views.exclusive.contains(key)) {
         return borrow_conflicts;
     }
-    for (const auto& [other, count] : views) {
-        if (count != 0 && conflicts(key, other)) {
-            return borrow_conflicts;
-        }
+    if (conflicts_with_any(key, views.exclusive) || conflicts_with_any(key, views.shared)) {
+        return borrow_conflicts;
     }
-    views.emplace(key, -1);
+    views.exclusive.emplace(key, -1);
     return borrow_granted;
 }
 
-std::pair<RegistryState::Bases::iterator, RegistryState::ViewCounts::iterator>
-RegistryState::find_held(const void* base, const BorrowKey& key, std::string_view borrow) {
-    const std::string released = "Borrow registry: released " + std::string(borrow) + " borrow";
+RegistryState::Held RegistryState::find_held(const void* base, const BorrowKey& key,
+                                             std::string_view borrow) {
     auto base_entry = bases_.find(base);
     if (base_entry == bases_.end()) {
-        fatal::raise(released + " of an unknown base address");
+        fatal::raise("Borrow registry: released " + std::string(borrow) +
+                     " borrow of an unknown base address");
     }
     // The key is looked up even when it would be the base's only one, so
     // that a stray release cannot drop another view's borrow.
-    auto view = base_entry->second.find(key);
-    if (view == base_entry->second.end()) {
-        fatal::raise(released + " of an unknown view");
+    for (ViewCounts* views : {&base_entry->second.shared, &base_entry->second.exclusive}) {
+        if (auto view = views->find(key); view != views->end()) {
+            return Held{base_entry, views, view};
+        }
     }
-    return {base_entry, view};
+    fatal::raise("Borrow registry: released " + std::string(borrow) + " borrow of an unknown view");
 }
 
-void RegistryState::forget(Bases::iterator base_entry, ViewCounts::iterator view) {
-    base_entry->second.erase(view);
-    if (base_entry->second.empty()) {
-        bases_.erase(base_entry);
+void RegistryState::forget(const Held& held) {
+    held.views->erase(held.view);
+    if (held.base->second.shared.empty() && held.base->second.exclusive.empty()) {
+        bases_.erase(held.base);
     }
 }
 
 void RegistryState::release_shared(const void* base, const BorrowKey& key) {
     std::lock_guard lock(mutex_);
-    auto [base_entry, view] = find_held(base, key, "a shared");
-    if (--view->second == 0) {
-        forget(base_entry, view);
+    const Held held = find_held(base, key, "a shared");
+    if (--held.view->second == 0) {
+        forget(held);
     }
 }
 
 void RegistryState::release_exclusive(const void* base, const BorrowKey& key) {
     std::lock_guard lock(mutex_);
-    auto [base_entry, view] = find_held(base, key, "an exclusive");
-    forget(base_entry, view);
+    forget(find_held(base, key, "an exclusive"));
 }
 
 }  // namespace orven::bindings::borrow

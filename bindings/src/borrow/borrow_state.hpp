@@ -64,18 +64,28 @@ public:
     void release_exclusive(const void* base, const BorrowKey& key);
 
 private:
-    // Positive: that many shared borrows; -1: one exclusive borrow.  A
-    // count of zero is never kept, nor is a base without keys.
+    // Positive: that many shared borrows; negative: an exclusive borrow.  A
+    // count of zero is never kept.
     using ViewCounts = std::map<BorrowKey, std::int64_t>;
-    using Bases = std::unordered_map<const void*, ViewCounts>;
+    // The views of one base, the exclusively borrowed ones apart: a shared
+    // borrow has to look only at those (usually none), an exclusive one at
+    // every view.  A base without views is never kept.
+    struct BaseViews {
+        ViewCounts shared;
+        ViewCounts exclusive;
+    };
+    using Bases = std::unordered_map<const void*, BaseViews>;
 
-    // The entry of a borrow being released.  `borrow` names its kind for
-    // the fatal error raised when it is not held.
-    std::pair<Bases::iterator, ViewCounts::iterator> find_held(const void* base,
-                                                               const BorrowKey& key,
-                                                               std::string_view borrow);
+    // The base's views, and the entry of a borrow being released.  `borrow`
+    // names its kind for the fatal error raised when it is not held.
+    struct Held {
+        Bases::iterator base;
+        ViewCounts* views;
+        ViewCounts::iterator view;
+    };
+    Held find_held(const void* base, const BorrowKey& key, std::string_view borrow);
     // Drops the view, and its base with it when that was the base's last view.
-    void forget(Bases::iterator base_entry, ViewCounts::iterator view);
+    void forget(const Held& held);
 
     std::mutex mutex_;
     Bases bases_;
