@@ -3,6 +3,7 @@ small pure-Python reference.  Python floats are IEEE 754 doubles and every
 operation below is rounded by itself, in the order the statistics define, so
 the reference gives the exact bits the module must return."""
 
+import gc
 import math
 import random
 
@@ -293,6 +294,24 @@ def test_keys_are_plain_str_with_the_same_text():
     [key] = record
     assert type(key) is str and key == "col"
     assert all(type(name) is str for name in record["col"])
+
+
+@pytest.mark.parametrize("enabled", [True, False])
+def test_the_collector_setting_of_the_caller_is_kept(enabled):
+    data = [{"x": np.arange(float(i % 5))} for i in range(5000)]
+    was = gc.isenabled()
+    try:
+        (gc.enable if enabled else gc.disable)()
+        result = orven.extract_features(data)
+        assert gc.isenabled() == enabled
+        with pytest.raises(TypeError):
+            orven.extract_features(data + [{"x": [1.0]}])
+        assert gc.isenabled() == enabled
+    finally:
+        (gc.enable if was else gc.disable)()
+    # The result is a normal object graph: a collection keeps all of it.
+    gc.collect()
+    assert [record["x"]["length"] for record in result] == [float(i % 5) for i in range(5000)]
 
 
 def test_many_records_keep_their_order_and_empty_records_stay_empty():

@@ -133,10 +133,20 @@ Result<std::string> column_name(PyObject* key) {
     return std::string(text, static_cast<std::size_t>(size));
 }
 
+// The key a column has in the result: an exact str serves as it is; a str
+// subclass instance is copied to an exact str of the same text.
+Result<PyRef> output_key(PyObject* key) {
+    if (PyUnicode_CheckExact(key)) {
+        return PyRef::borrow(key);
+    }
+    return errors::checked(PyUnicode_FromObject(key));
+}
+
 // One item of `data` (a dict or subclass) as its columns: each key a str,
 // copied as UTF-8; each value admitted as a NumPy array.  The entries are
-// checked in the dict's order, each key before its value.
-Result<ArrayMap> convert_record(PyObject* item) {
+// checked in the dict's order, each key before its value.  The columns'
+// output keys go to `records`.
+Result<ArrayMap> convert_record(PyObject* item, ArrayMapList& records) {
     if (!PyDict_Check(item)) {
         return errors::cast_error(item, reinterpret_cast<PyObject*>(&PyDict_Type));
     }
@@ -148,7 +158,10 @@ Result<ArrayMap> convert_record(PyObject* item) {
         if (!name.ok()) return std::move(name).error();
         Result<AdmittedArray> array = AdmittedArray::admit(entry.value.get());
         if (!array.ok()) return std::move(array).error();
+        Result<PyRef> key = output_key(entry.key.get());
+        if (!key.ok()) return std::move(key).error();
         columns.push_back(ArrayEntry{std::move(array).value(), std::move(name).value()});
+        records.push_column_key(std::move(key).value());
         entry = DictEntry{};
     }
     return columns;
@@ -239,7 +252,7 @@ Result<ArrayMapList> convert_sequence(PyObject* data) {
     Result<PyRef> iterator = errors::checked(PyObject_GetIter(data));
     if (!iterator.ok()) return std::move(iterator).error();
     while (PyRef item = PyRef::steal(PyIter_Next(iterator.value().get()))) {
-        Result<ArrayMap> record = convert_record(item.get());
+        Result<ArrayMap> record = convert_record(item.get(), records);
         if (!record.ok()) return std::move(record).error();
         records.push_back(std::move(record).value());
     }

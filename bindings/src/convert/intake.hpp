@@ -76,9 +76,18 @@ public:
     ArrayMapList& operator=(const ArrayMapList&) = delete;
     ~ArrayMapList() { release(); }
 
-    void reserve(std::size_t count) { maps_.reserve(count); }
+    void reserve(std::size_t count) {
+        maps_.reserve(count);
+        column_keys_.reserve(count);
+    }
     void push_back(ArrayMap map) { maps_.push_back(std::move(map)); }
     const std::vector<ArrayMap>& maps() const noexcept { return maps_; }
+
+    // The columns' output keys, every column of every record in order: the
+    // caller's key itself when it is an exact str, else an exact str of the
+    // same text.  They borrow nothing, so they outlive release().
+    void push_column_key(python::PyRef key) { column_keys_.push_back(std::move(key)); }
+    std::vector<python::PyRef> take_column_keys() && noexcept { return std::move(column_keys_); }
 
     // Drops every entry, in order; the list is empty afterwards.
     void release() noexcept {
@@ -94,6 +103,7 @@ public:
 
 private:
     std::vector<ArrayMap> maps_;
+    std::vector<python::PyRef> column_keys_;
 };
 
 // ------------------------------------------------------------ conversion

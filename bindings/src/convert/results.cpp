@@ -5,6 +5,7 @@
 #include <array>
 
 #include "features/minimal/feature_values.hpp"
+#include "python/collector_pause.hpp"
 #include "python/once_value.hpp"
 
 namespace orven::bindings::results {
@@ -47,32 +48,58 @@ const FeatureNameKeys& feature_name_keys() {
     return *keys_cache.get_or_try_fill(make_keys).value();
 }
 
+// ------------------------------------------------------ feature dicts
+
+// A dict of the ten feature names, in order, each mapped to None.  A feature
+// dict starts as a copy of it: the copy takes the keys table as a whole,
+// already sized for ten entries, and each value is then replaced in place,
+// instead of ten inserts into an empty dict that grows on the way.
+python::OnceValue<PyObject*> template_cache;
+
+errors::Result<PyObject*> make_template() {
+    const FeatureNameKeys& keys = feature_name_keys();
+    PyRef features = errors::infallible(PyDict_New());
+    for (PyObject* key : keys) {
+        if (PyDict_SetItem(features.get(), key, Py_None) < 0) {
+            return errors::fetch();
+        }
+    }
+    // Kept for the rest of the process, like the keys.
+    return features.release();
+}
+
+Result<PyObject*> feature_template() {
+    Result<PyObject* const*> features = template_cache.get_or_try_fill(make_template);
+    if (!features.ok()) return std::move(features).error();
+    return *features.value();
+}
+
 }  // namespace
 
 // ------------------------------------------------------------ conversion
 
 namespace {
 
-Result<PyRef> feature_dict(const features::minimal::FeatureValues& values) {
+Result<PyRef> feature_dict(PyObject* feature_template, const features::minimal::FeatureValues& values) {
     const FeatureNameKeys& keys = feature_name_keys();
-    PyRef features = errors::infallible(PyDict_New());
+    Result<PyRef> features = errors::checked(PyDict_Copy(feature_template));
+    if (!features.ok()) return std::move(features).error();
     for (std::size_t i = 0; i < values.size(); ++i) {
         PyRef value = errors::infallible(PyFloat_FromDouble(values[i]));
-        if (PyDict_SetItem(features.get(), keys[i], value.get()) < 0) {
+        if (PyDict_SetItem(features.value().get(), keys[i], value.get()) < 0) {
             return errors::fetch();
         }
     }
     return features;
 }
 
-Result<PyRef> record_dict(const extractor::RecordResult& record) {
+Result<PyRef> record_dict(PyObject* feature_template, const extractor::RecordResult& record,
+                          std::span<const PyRef> column_keys) {
     PyRef columns = errors::infallible(PyDict_New());
-    for (const extractor::ColumnFeatures& column : record) {
-        PyRef name = errors::infallible(PyUnicode_FromStringAndSize(
-            column.name.data(), static_cast<Py_ssize_t>(column.name.size())));
-        Result<PyRef> features = feature_dict(column.values);
+    for (std::size_t c = 0; c < record.size(); ++c) {
+        Result<PyRef> features = feature_dict(feature_template, record[c].values);
         if (!features.ok()) return std::move(features).error();
-        if (PyDict_SetItem(columns.get(), name.get(), features.value().get()) < 0) {
+        if (PyDict_SetItem(columns.get(), column_keys[c].get(), features.value().get()) < 0) {
             return errors::fetch();
         }
     }
@@ -81,11 +108,17 @@ Result<PyRef> record_dict(const extractor::RecordResult& record) {
 
 }  // namespace
 
-Result<PyRef> convert_results(const extractor::ResultList& results) {
+Result<PyRef> convert_results(const extractor::ResultList& results, std::span<const PyRef> column_keys) {
+    Result<PyObject*> feature_template = results::feature_template();
+    if (!feature_template.ok()) return std::move(feature_template).error();
+    const python::CollectorPause pause;
     PyRef list = errors::infallible(PyList_New(static_cast<Py_ssize_t>(results.size())));
+    std::size_t first_column = 0;
     for (std::size_t i = 0; i < results.size(); ++i) {
-        Result<PyRef> record = record_dict(results[i]);
+        Result<PyRef> record = record_dict(feature_template.value(), results[i],
+                                           column_keys.subspan(first_column, results[i].size()));
         if (!record.ok()) return std::move(record).error();
+        first_column += results[i].size();
         // The list was made at its final length; each slot is filled once.
         PyList_SET_ITEM(list.get(), static_cast<Py_ssize_t>(i), std::move(record).value().release());
     }

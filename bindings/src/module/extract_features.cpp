@@ -88,7 +88,12 @@ errors::Result<PyObject*> bind_data_argument(PyObject* const* args, Py_ssize_t p
 // the views are gone and every array released before any result object is
 // made.  A failure on the way (fatal errors included) releases them as it
 // leaves, before the entry point raises anything.
-Result<extractor::ResultList> compute(PyObject* data) {
+struct Computed {
+    extractor::ResultList results;
+    std::vector<PyRef> column_keys;
+};
+
+Result<Computed> compute(PyObject* data) {
     Result<intake::ArrayMapList> arrays = intake::convert_data(data);
     if (!arrays.ok()) return std::move(arrays).error();
     extractor::ResultList results;
@@ -100,15 +105,15 @@ Result<extractor::ResultList> compute(PyObject* data) {
         results = extractor::extract_features(std::span<const extractor::ColumnMap>(records.value()));
     }
     arrays.value().release();
-    return results;
+    return Computed{std::move(results), std::move(arrays.value()).take_column_keys()};
 }
 
 Result<PyRef> run(PyObject* const* args, Py_ssize_t positional_count, PyObject* keyword_names) {
     Result<PyObject*> data = bind_data_argument(args, positional_count, keyword_names);
     if (!data.ok()) return std::move(data).error();
-    Result<extractor::ResultList> computed = compute(data.value());
+    Result<Computed> computed = compute(data.value());
     if (!computed.ok()) return std::move(computed).error();
-    return results::convert_results(computed.value());
+    return results::convert_results(computed.value().results, computed.value().column_keys);
 }
 
 }  // namespace
