@@ -6,8 +6,7 @@
 #include <utility>
 
 #include "fatal/fatal_error.hpp"
-#include "pool/available_cpus.hpp"
-#include "pool/bookkeeping_failure.hpp"
+#include "pool/bookkeeping.hpp"
 #include "pool/worker_count.hpp"
 
 namespace orven::pool {
@@ -96,6 +95,13 @@ std::unique_ptr<ThreadPool> create_global_pool() {
     const std::size_t workers =
         settle_worker_count(read_worker_count_settings(), available_cpus());
     return std::make_unique<ThreadPool>(workers);
+}
+
+std::size_t current_num_threads() {
+    if (const WorkerThread* worker = WorkerThread::current()) {
+        return worker->pool().num_threads();
+    }
+    return global_pool().num_threads();
 }
 
 }  // namespace orven::pool
