@@ -1,12 +1,11 @@
 #include "pool/global_pool.hpp"
 
-#include <pthread.h>
-
 #include <new>
 #include <utility>
 
 #include "fatal/fatal_error.hpp"
 #include "pool/bookkeeping.hpp"
+#include "pool/platform.hpp"
 #include "pool/worker_count.hpp"
 
 namespace orven::pool {
@@ -30,14 +29,13 @@ private:
 GlobalPoolCell& process_cell() {
     static NeverDestroyed<GlobalPoolCell> cell(&create_global_pool);
     static const bool fork_handlers = [] {
-        const int error = ::pthread_atfork(
+        return platform::install_fork_handlers(
             [] { process_cell().before_fork(); },
             [] { process_cell().after_fork_in_parent(); },
             [] {
                 WorkerThread::forget_current_after_fork();
                 process_cell().after_fork_in_child();
             });
-        return error == 0;
     }();
     if (!fork_handlers) {
         bookkeeping_failed();

@@ -1,30 +1,14 @@
 #include "pool/sleep.hpp"
 
 #include "pool/bookkeeping.hpp"
+#include "pool/platform.hpp"
 
 namespace orven::pool {
-namespace {
-
-// A sequentially consistent fence.  ThreadSanitizer does not model fences
-// and GCC refuses std::atomic_thread_fence under it; there the same
-// hardware barrier is issued directly.  The pool uses fences only so that
-// no wake-up is lost (a liveness matter); no data is published through
-// them, so the sanitizer's view of the data races is unaffected.
-inline void full_fence() noexcept {
-#if defined(__SANITIZE_THREAD__)
-    asm volatile("mfence" ::: "memory");
-#else
-    std::atomic_thread_fence(std::memory_order_seq_cst);
-#endif
-}
-
-}  // namespace
-
 SleepCoordinator::SleepCoordinator(std::size_t workers)
     : count_(workers), slots_(std::make_unique<Slot[]>(workers)) {}
 
 void SleepCoordinator::announce_work() noexcept {
-    full_fence();
+    platform::full_fence();
     if (sleepy_.load() == 0) {
         return;  // every worker is awake and will search again before sleeping
     }
@@ -34,7 +18,7 @@ void SleepCoordinator::announce_work() noexcept {
 
 std::uint64_t SleepCoordinator::get_sleepy() noexcept {
     sleepy_.fetch_add(1);
-    full_fence();
+    platform::full_fence();
     return announced_.load();
 }
 

@@ -1,6 +1,5 @@
 #include "pool/thread_pool.hpp"
 
-#include <cstring>
 #include <string>
 #include <thread>
 
@@ -146,33 +145,6 @@ void* worker_main(void* worker) {
     return nullptr;
 }
 
-// The attributes every worker thread starts with: a 2 MiB stack.
-class WorkerAttributes {
-public:
-    WorkerAttributes() {
-        if (const int error = ::pthread_attr_init(&attr_); error != 0) {
-            throw PoolCreationError(describe("cannot prepare worker threads", error));
-        }
-        if (const int error = ::pthread_attr_setstacksize(&attr_, ThreadPool::worker_stack_size);
-            error != 0) {
-            ::pthread_attr_destroy(&attr_);
-            throw PoolCreationError(describe("cannot set the worker stack size", error));
-        }
-    }
-    ~WorkerAttributes() { ::pthread_attr_destroy(&attr_); }
-    WorkerAttributes(const WorkerAttributes&) = delete;
-    WorkerAttributes& operator=(const WorkerAttributes&) = delete;
-
-    const pthread_attr_t* get() const noexcept { return &attr_; }
-
-    static std::string describe(const std::string& what, int error) {
-        return what + ": " + std::strerror(error) + " (os error " + std::to_string(error) + ")";
-    }
-
-private:
-    pthread_attr_t attr_{};
-};
-
 }  // namespace
 
 ThreadPool::ThreadPool(std::size_t num_threads, const ThreadStarter& start_thread)
@@ -197,16 +169,18 @@ ThreadPool::ThreadPool(std::size_t num_threads, const ThreadStarter& start_threa
 ThreadPool::~ThreadPool() { stop_workers(); }
 
 void ThreadPool::start_workers(std::size_t num_threads, const ThreadStarter& start_thread) {
-    const WorkerAttributes attributes;
+    const platform::ThreadAttributes attributes(worker_stack_size);
+    if (attributes.error() != 0) {
+        throw PoolCreationError(
+            platform::describe_os_error(attributes.failed_step(), attributes.error()));
+    }
     threads_.reserve(num_threads);
     for (std::size_t i = 0; i < num_threads; ++i) {
         pthread_t thread{};
-        const int error = start_thread
-                              ? start_thread(&thread, attributes.get(), &worker_main, workers_[i].get())
-                              : ::pthread_create(&thread, attributes.get(), &worker_main,
-                                                 workers_[i].get());
+        const int error =
+            platform::start_thread(start_thread, &thread, attributes, &worker_main, workers_[i].get());
         if (error != 0) {
-            throw PoolCreationError(WorkerAttributes::describe(
+            throw PoolCreationError(platform::describe_os_error(
                 "failed to start worker thread " + std::to_string(i + 1) + " of " +
                     std::to_string(num_threads),
                 error));
@@ -219,7 +193,7 @@ void ThreadPool::stop_workers() noexcept {
     terminating_.store(true);
     sleep_.wake_all();
     for (const pthread_t thread : threads_) {
-        ::pthread_join(thread, nullptr);
+        platform::join_thread(thread);
     }
     threads_.clear();
 }

@@ -4,8 +4,6 @@
 // injector queue through which outside threads hand in work, and the
 // threads that run the workers.
 
-#include <pthread.h>
-
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
@@ -19,6 +17,7 @@
 
 #include "pool/job.hpp"
 #include "pool/latch.hpp"
+#include "pool/platform.hpp"
 #include "pool/sleep.hpp"
 
 namespace orven::pool {
@@ -113,8 +112,7 @@ public:
 
     // How a worker thread is started; the default is pthread_create.  Tests
     // pass one that fails, to see what a failed creation leaves behind.
-    using ThreadStarter =
-        std::function<int(pthread_t*, const pthread_attr_t*, void* (*)(void*), void*)>;
+    using ThreadStarter = platform::ThreadStarter;
 
     // Starts `num_threads` workers, or throws PoolCreationError after
     // stopping those it did start.

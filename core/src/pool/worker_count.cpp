@@ -1,17 +1,12 @@
 #include "pool/worker_count.hpp"
 
-#include <sched.h>
-#include <unistd.h>
-
 #include <algorithm>
-#include <cerrno>
 #include <charconv>
 #include <cstdlib>
-#include <fstream>
 #include <limits>
-#include <memory>
-#include <sstream>
 #include <vector>
+
+#include "pool/platform.hpp"
 
 namespace orven::pool {
 
@@ -150,16 +145,6 @@ std::string unescape_mount_path(std::string_view text) {
     return path;
 }
 
-std::optional<std::string> read_file(const std::string& path) {
-    std::ifstream in(path);
-    if (!in) {
-        return std::nullopt;
-    }
-    std::ostringstream contents;
-    contents << in.rdbuf();
-    return contents.str();
-}
-
 std::optional<std::size_t> lower(std::optional<std::size_t> a, std::optional<std::size_t> b) {
     if (a && b) {
         return std::min(*a, *b);
@@ -181,7 +166,7 @@ std::optional<std::size_t> unified_limit(const CgroupMount& mount, std::string_v
     std::optional<std::size_t> limit;
     std::string dir = *directory;
     while (true) {
-        if (const auto contents = read_file(dir + "/cpu.max")) {
+        if (const auto contents = platform::read_control_file(dir + "/cpu.max")) {
             limit = lower(limit, cpus_from_cpu_max(*contents));
         }
         const auto slash = dir.rfind('/');
@@ -197,8 +182,8 @@ std::optional<std::size_t> legacy_limit(const CgroupMount& mount, std::string_vi
     if (!directory) {
         return std::nullopt;
     }
-    const auto quota = read_file(*directory + "/cpu.cfs_quota_us");
-    const auto period = read_file(*directory + "/cpu.cfs_period_us");
+    const auto quota = platform::read_control_file(*directory + "/cpu.cfs_quota_us");
+    const auto period = platform::read_control_file(*directory + "/cpu.cfs_period_us");
     if (!quota || !period) {
         return std::nullopt;
     }
@@ -304,8 +289,8 @@ std::optional<std::string> cgroup_directory(const CgroupMount& mount,
 }
 
 std::optional<std::size_t> cgroup_cpu_limit() {
-    const auto membership_text = read_file("/proc/self/cgroup");
-    const auto mountinfo = read_file("/proc/self/mountinfo");
+    const auto membership_text = platform::read_control_file("/proc/self/cgroup");
+    const auto mountinfo = platform::read_control_file("/proc/self/mountinfo");
     if (!membership_text || !mountinfo) {
         return std::nullopt;
     }
@@ -326,44 +311,10 @@ std::optional<std::size_t> cgroup_cpu_limit() {
 
 // ------------------------------------------------------ available CPUs
 
-namespace {
-
-struct CpuSetDeleter {
-    void operator()(cpu_set_t* set) const noexcept { CPU_FREE(set); }
-};
-
-// The affinity mask may be wider than the default cpu_set_t on very large
-// machines: grow the set until the kernel accepts it.
-std::optional<std::size_t> affinity_cpus() {
-    for (int cpus = 1024; cpus <= (1 << 22); cpus *= 2) {
-        std::unique_ptr<cpu_set_t, CpuSetDeleter> set(CPU_ALLOC(cpus));
-        if (!set) {
-            return std::nullopt;
-        }
-        const std::size_t size = CPU_ALLOC_SIZE(cpus);
-        CPU_ZERO_S(size, set.get());
-        if (::sched_getaffinity(0, size, set.get()) == 0) {
-            const int count = CPU_COUNT_S(size, set.get());
-            return count > 0 ? std::optional<std::size_t>(count) : std::nullopt;
-        }
-        if (errno != EINVAL) {
-            return std::nullopt;
-        }
-    }
-    return std::nullopt;
-}
-
-std::optional<std::size_t> online_cpus() {
-    const long count = ::sysconf(_SC_NPROCESSORS_ONLN);
-    return count > 0 ? std::optional<std::size_t>(static_cast<std::size_t>(count)) : std::nullopt;
-}
-
-}  // namespace
-
 std::size_t available_cpus() {
-    std::optional<std::size_t> cpus = affinity_cpus();
+    std::optional<std::size_t> cpus = platform::affinity_cpus();
     if (!cpus) {
-        cpus = online_cpus();
+        cpus = platform::online_cpus();
     }
     if (!cpus) {
         return 1;
