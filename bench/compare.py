@@ -133,7 +133,7 @@ def run_worker(engine, threads, quick, skip):
     for label, records, columns, length, views in SHAPES:
         if any(part in label for part in skip):
             continue
-        if quick and records * columns * max(length, 1) > 2_000_000 and views:
+        if quick and views and records > 20_000:
             continue
         if engine != "orven" and (views or length == 0):
             # Long format has no notion of views; zero-length series have

@@ -28,7 +28,10 @@
 #include <bit>
 #include <cstring>
 #include <limits>
+#include <string>
 #include <utility>
+
+#include "fatal/fatal_error.hpp"
 
 #include "features/minimal/kernels/moments.hpp"
 
@@ -146,6 +149,11 @@ double short_median(common::SeriesView series) {
     }
     if (n == 1) {
         return element(series, 0);
+    }
+    if (n > short_median_limit) {
+        // The stack copy has room for short series only; callers dispatch
+        // on the limit, so getting here is a fault of ours, not of the data.
+        fatal::raise("short median called with " + std::to_string(n) + " elements");
     }
     std::array<double, short_median_limit> copy;
     std::memcpy(copy.data(), series.data(), n * sizeof(double));
