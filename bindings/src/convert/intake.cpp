@@ -274,20 +274,17 @@ Result<ArrayMapList> convert_data(PyObject* data) {
 
 // ------------------------------------------------ the driver's input
 
-errors::Result<std::vector<extractor::ColumnMap>> build_record_list(const ArrayMapList& arrays) {
-    std::vector<extractor::ColumnMap> records;
-    records.reserve(arrays.maps().size());
+errors::Status build_series_list(const ArrayMapList& arrays,
+                                std::vector<features::common::SeriesView>& series) {
+    series.clear();
     for (const ArrayMap& map : arrays.maps()) {
-        extractor::ColumnMap columns;
-        columns.reserve(map.size());
         for (const ArrayEntry& entry : map) {
-            errors::Result<features::common::SeriesView> series = entry.array.series_view();
-            if (!series.ok()) return std::move(series).error();
-            columns.push_back(extractor::Column{entry.name, series.value()});
+            errors::Result<features::common::SeriesView> view = entry.array.series_view();
+            if (!view.ok()) return std::move(view).error();
+            series.push_back(view.value());
         }
-        records.push_back(std::move(columns));
     }
-    return records;
+    return std::monostate{};
 }
 
 }  // namespace orven::bindings::intake

@@ -10,7 +10,6 @@
 #include <string>
 #include <vector>
 
-#include "extractor/record_list.hpp"
 #include "features/common/series_view.hpp"
 #include "python/failure.hpp"
 
@@ -58,6 +57,14 @@ struct ArrayEntry {
 // The columns of one record, in the caller's order.
 using ArrayMap = std::vector<ArrayEntry>;
 
+// The shape of a call's result: the output key of every column of every
+// record, in order (the caller's key itself when it is an exact str, else an
+// exact str of the same text), and where each record's columns end in it.
+struct ResultLayout {
+    std::vector<python::PyRef> column_keys;
+    std::vector<std::size_t> record_ends;
+};
+
 // The records of one call, in the caller's order.  Releasing happens in a
 // fixed order, records first to last and within each its columns first to
 // last, on every path out of the call.
@@ -78,16 +85,20 @@ public:
 
     void reserve(std::size_t count) {
         maps_.reserve(count);
-        column_keys_.reserve(count);
+        layout_.column_keys.reserve(count);
+        layout_.record_ends.reserve(count);
     }
-    void push_back(ArrayMap map) { maps_.push_back(std::move(map)); }
+    void push_back(ArrayMap map) {
+        maps_.push_back(std::move(map));
+        layout_.record_ends.push_back(layout_.column_keys.size());
+    }
     const std::vector<ArrayMap>& maps() const noexcept { return maps_; }
 
-    // The columns' output keys, every column of every record in order: the
-    // caller's key itself when it is an exact str, else an exact str of the
-    // same text.  They borrow nothing, so they outlive release().
-    void push_column_key(python::PyRef key) { column_keys_.push_back(std::move(key)); }
-    std::vector<python::PyRef> take_column_keys() && noexcept { return std::move(column_keys_); }
+    // A column's output key, pushed with each column as it is converted.
+    void push_column_key(python::PyRef key) { layout_.column_keys.push_back(std::move(key)); }
+    // The keys and record boundaries of the result.  They borrow nothing,
+    // so they may be taken and kept past release().
+    ResultLayout take_layout() && noexcept { return std::move(layout_); }
 
     // Drops every entry, in order; the list is empty afterwards.
     void release() noexcept {
@@ -103,7 +114,7 @@ public:
 
 private:
     std::vector<ArrayMap> maps_;
-    std::vector<python::PyRef> column_keys_;
+    ResultLayout layout_;
 };
 
 // ------------------------------------------------------------ conversion
@@ -112,9 +123,11 @@ private:
 // maps, in its order.  Failures carry the "argument 'data': " wrapping.
 errors::Result<ArrayMapList> convert_data(PyObject* data);
 
-// The driver's input: per record, its columns' names and views into the
-// admitted arrays' own buffers (nothing copied).  TypeError "The given array
-// is not contiguous" for the first array that cannot be viewed as one run.
-errors::Result<std::vector<extractor::ColumnMap>> build_record_list(const ArrayMapList& arrays);
+// The driver's input: views into the admitted arrays' own buffers (nothing
+// copied), every column of every record in order, into `series` (cleared
+// first).  TypeError "The given array is not contiguous" for the first array
+// that cannot be viewed as one run.
+errors::Status build_series_list(const ArrayMapList& arrays,
+                                std::vector<features::common::SeriesView>& series);
 
 }  // namespace orven::bindings::intake

@@ -93,11 +93,12 @@ Result<PyRef> feature_dict(PyObject* feature_template, const features::minimal::
     return features;
 }
 
-Result<PyRef> record_dict(PyObject* feature_template, const extractor::RecordResult& record,
+Result<PyRef> record_dict(PyObject* feature_template,
+                          std::span<const features::minimal::FeatureValues> values,
                           std::span<const PyRef> column_keys) {
     PyRef columns = errors::infallible(PyDict_New());
-    for (std::size_t c = 0; c < record.size(); ++c) {
-        Result<PyRef> features = feature_dict(feature_template, record[c].values);
+    for (std::size_t c = 0; c < values.size(); ++c) {
+        Result<PyRef> features = feature_dict(feature_template, values[c]);
         if (!features.ok()) return std::move(features).error();
         if (PyDict_SetItem(columns.get(), column_keys[c].get(), features.value().get()) < 0) {
             return errors::fetch();
@@ -108,17 +109,20 @@ Result<PyRef> record_dict(PyObject* feature_template, const extractor::RecordRes
 
 }  // namespace
 
-Result<PyRef> convert_results(const extractor::ResultList& results, std::span<const PyRef> column_keys) {
-    Result<PyObject*> feature_template = results::feature_template();
-    if (!feature_template.ok()) return std::move(feature_template).error();
+Result<PyRef> convert_results(std::span<const features::minimal::FeatureValues> values,
+                              const intake::ResultLayout& layout) {
+    Result<PyObject*> prototype = feature_template();
+    if (!prototype.ok()) return std::move(prototype).error();
     const python::CollectorPause pause;
-    PyRef list = errors::infallible(PyList_New(static_cast<Py_ssize_t>(results.size())));
+    const std::span<const PyRef> keys(layout.column_keys);
+    PyRef list = errors::infallible(PyList_New(static_cast<Py_ssize_t>(layout.record_ends.size())));
     std::size_t first_column = 0;
-    for (std::size_t i = 0; i < results.size(); ++i) {
-        Result<PyRef> record = record_dict(feature_template.value(), results[i],
-                                           column_keys.subspan(first_column, results[i].size()));
+    for (std::size_t i = 0; i < layout.record_ends.size(); ++i) {
+        const std::size_t count = layout.record_ends[i] - first_column;
+        Result<PyRef> record = record_dict(prototype.value(), values.subspan(first_column, count),
+                                           keys.subspan(first_column, count));
         if (!record.ok()) return std::move(record).error();
-        first_column += results[i].size();
+        first_column = layout.record_ends[i];
         // The list was made at its final length; each slot is filled once.
         PyList_SET_ITEM(list.get(), static_cast<Py_ssize_t>(i), std::move(record).value().release());
     }

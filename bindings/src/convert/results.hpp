@@ -2,17 +2,19 @@
 
 #include <span>
 
-#include "extractor/record_list.hpp"
+#include "convert/intake.hpp"
+#include "features/minimal/feature_values.hpp"
 #include "python/failure.hpp"
 
 namespace orven::bindings::results {
 
 // The driver's result as Python objects: a list, one dict per record
 // (column name -> feature dict), each feature dict mapping the ten feature
-// names to floats.  Records and columns keep the caller's order, features
-// the order of the minimal set.  `column_keys` holds the output key of every
-// column of every record, in order (exact str objects).
-errors::Result<python::PyRef> convert_results(const extractor::ResultList& results,
-                                              std::span<const python::PyRef> column_keys);
+// names to floats.  `values` holds the features of every column of every
+// record, in the order of `layout`, which gives each column's key and where
+// each record ends.  Records and columns keep the caller's order, features
+// the order of the minimal set.
+errors::Result<python::PyRef> convert_results(std::span<const features::minimal::FeatureValues> values,
+                                              const intake::ResultLayout& layout);
 
 }  // namespace orven::bindings::results

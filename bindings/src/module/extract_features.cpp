@@ -89,23 +89,29 @@ errors::Result<PyObject*> bind_data_argument(PyObject* const* args, Py_ssize_t p
 // made.  A failure on the way (fatal errors included) releases them as it
 // leaves, before the entry point raises anything.
 struct Computed {
-    extractor::ResultList results;
-    std::vector<PyRef> column_keys;
+    std::unique_ptr<features::minimal::FeatureValues[]> values;
+    std::size_t count = 0;
+    intake::ResultLayout layout;
 };
 
 Result<Computed> compute(PyObject* data) {
     Result<intake::ArrayMapList> arrays = intake::convert_data(data);
     if (!arrays.ok()) return std::move(arrays).error();
-    extractor::ResultList results;
+    Computed computed;
     {
-        Result<std::vector<extractor::ColumnMap>> records = intake::build_record_list(arrays.value());
-        if (!records.ok()) return std::move(records).error();
+        std::vector<features::common::SeriesView> series;
+        errors::Status built = intake::build_series_list(arrays.value(), series);
+        if (!built.ok()) return std::move(built).error();
+        computed.count = series.size();
+        // Every slot is written by the driver before it is read.
+        computed.values = std::make_unique_for_overwrite<features::minimal::FeatureValues[]>(series.size());
         // The calling thread keeps the interpreter while the pool computes;
         // the workers only read the views.
-        results = extractor::extract_features(std::span<const extractor::ColumnMap>(records.value()));
+        extractor::extract_features_into(series, std::span(computed.values.get(), computed.count));
     }
     arrays.value().release();
-    return Computed{std::move(results), std::move(arrays.value()).take_column_keys()};
+    computed.layout = std::move(arrays.value()).take_layout();
+    return computed;
 }
 
 Result<PyRef> run(PyObject* const* args, Py_ssize_t positional_count, PyObject* keyword_names) {
@@ -113,7 +119,8 @@ Result<PyRef> run(PyObject* const* args, Py_ssize_t positional_count, PyObject* 
     if (!data.ok()) return std::move(data).error();
     Result<Computed> computed = compute(data.value());
     if (!computed.ok()) return std::move(computed).error();
-    return results::convert_results(computed.value().results, computed.value().column_keys);
+    const Computed& done = computed.value();
+    return results::convert_results(std::span(done.values.get(), done.count), done.layout);
 }
 
 }  // namespace

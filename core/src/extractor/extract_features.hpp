@@ -2,13 +2,24 @@
 
 #include <span>
 
+#include "features/common/series_view.hpp"
+#include "features/minimal/feature_values.hpp"
+
 #include "extractor/record_list.hpp"
 
 namespace orven::extractor {
 
+// The ten minimal features of every series, computed on the worker pool:
+// values[i] receives those of series[i] (the two spans have one size).  A
+// caller with records lays their columns out one after the other; the
+// driver needs neither names nor record boundaries, so nothing per record
+// or per column is allocated here.  Series data is read in place and never
+// copied.  Fails as the call below does; `values` then holds nothing of use.
+void extract_features_into(std::span<const features::common::SeriesView> series,
+                           std::span<features::minimal::FeatureValues> values);
+
 // The ten minimal features of every column of every record, computed on the
-// worker pool: records in parallel, and the columns of each record in
-// parallel.  The result has one record result per record, in input order;
+// worker pool like the above over all columns of all records.  The result has one record result per record, in input order;
 // each lists its columns in the order of its column map.  Series data is
 // read in place and never copied.
 //

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstddef>
+#include <span>
 #include <type_traits>
 #include <vector>
 
@@ -75,8 +76,8 @@ inline void require_every_slot_written(const PieceTally& tally, std::size_t coun
 // order, each result into its own slot.  Pieces touch disjoint slots, and
 // the join publishes a piece's writes to the thread that continues.
 template <class R, class F>
-PieceTally map_piece(std::size_t begin, std::size_t end, Splitter splitter,
-                     std::vector<R>& slots, F& map_one, bool migrated) {
+PieceTally map_piece(std::size_t begin, std::size_t end, Splitter splitter, R* slots,
+                     F& map_one, bool migrated) {
     if (splitter.try_split(end - begin, migrated)) {
         const std::size_t middle = begin + (end - begin) / 2;
         auto [left, right] = join_context(
@@ -110,9 +111,23 @@ auto parallel_map(std::size_t count, F&& map_one)
 
     const detail::Splitter splitter(current_num_threads());
     std::vector<R> slots(count);
-    const detail::PieceTally tally = detail::map_piece(0, count, splitter, slots, map_one, false);
+    const detail::PieceTally tally =
+        detail::map_piece(0, count, splitter, slots.data(), map_one, false);
     detail::require_every_slot_written(tally, count);
     return slots;
+}
+
+// The same, into storage the caller provides: slots[i] = map_one(i) for
+// every i, the slots made (and, if it fails, left) by the caller.  For a
+// caller that keeps one flat buffer for a whole call instead of a vector
+// per map.
+template <class R, class F>
+void parallel_map_into(std::span<R> slots, F&& map_one) {
+    static_assert(std::is_move_assignable_v<R>, "results are moved into the caller's slots");
+    const detail::Splitter splitter(current_num_threads());
+    const detail::PieceTally tally =
+        detail::map_piece(0, slots.size(), splitter, slots.data(), map_one, false);
+    detail::require_every_slot_written(tally, slots.size());
 }
 
 }  // namespace orven::pool

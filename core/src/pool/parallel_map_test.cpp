@@ -4,6 +4,7 @@
 
 #include <atomic>
 #include <memory>
+#include <span>
 #include <string>
 #include <thread>
 #include <vector>
@@ -40,6 +41,27 @@ TEST_P(ParallelMapTest, KeepsIndexOrderAndMapsEachElementOnce) {
     ASSERT_EQ(results.size(), count);
     for (std::size_t i = 0; i < count; ++i) {
         EXPECT_EQ(results[i], std::to_string(i * i));
+        EXPECT_EQ(calls[i], 1) << "element " << i;
+    }
+}
+
+// The same into the caller's storage: every slot written once, in place,
+// and nothing beyond the span touched.
+TEST_P(ParallelMapTest, FillsTheCallersSlotsInIndexOrder) {
+    const auto [workers, count] = GetParam();
+    ThreadPool pool(workers);
+    const auto calls = std::make_unique<std::atomic<int>[]>(count);
+    std::vector<std::string> storage(count + 2, "untouched");
+    pool.install([&] {
+        parallel_map_into(std::span(storage).subspan(1, count), [&](std::size_t i) {
+            ++calls[i];
+            return std::to_string(i * i);
+        });
+    });
+    EXPECT_EQ(storage.front(), "untouched");
+    EXPECT_EQ(storage.back(), "untouched");
+    for (std::size_t i = 0; i < count; ++i) {
+        EXPECT_EQ(storage[i + 1], std::to_string(i * i));
         EXPECT_EQ(calls[i], 1) << "element " << i;
     }
 }
