@@ -113,7 +113,8 @@ const void* base_address(PyObject* array, PyTypeObject* ndarray_type) noexcept {
 
 namespace {
 
-bool conflicts_with_any(const BorrowKey& key, const std::map<BorrowKey, std::int64_t>& views) noexcept {
+template <class Views>
+bool conflicts_with_any(const BorrowKey& key, const Views& views) noexcept {
     for (const auto& [other, count] : views) {
         if (conflicts(key, other)) {
             return true;
@@ -126,12 +127,19 @@ bool conflicts_with_any(const BorrowKey& key, const std::map<BorrowKey, std::int
 
 int RegistryState::acquire_shared(const void* base, const BorrowKey& key) {
     std::lock_guard lock(mutex_);
-    auto base_entry = bases_.find(base);
-    if (base_entry == bases_.end()) {
-        bases_[base].shared.emplace(key, 1);
+    // One lookup serves both a new base (the common case: an array of its
+    // own) and a known one.
+    auto [base_entry, new_base] = bases_.try_emplace(base, recycler_);
+    BaseViews& views = base_entry->second;
+    if (new_base) {
+        try {
+            views.shared.emplace(key, 1);
+        } catch (...) {
+            bases_.erase(base_entry);
+            throw;
+        }
         return borrow_granted;
     }
-    BaseViews& views = base_entry->second;
     // Views of one buffer usually arrive in address order: the hint keeps
     // that to one walk down the tree.
     auto same = views.shared.lower_bound(key);
@@ -152,12 +160,17 @@ int RegistryState::acquire_shared(const void* base, const BorrowKey& key) {
 
 int RegistryState::acquire_exclusive(const void* base, const BorrowKey& key) {
     std::lock_guard lock(mutex_);
-    auto base_entry = bases_.find(base);
-    if (base_entry == bases_.end()) {
-        bases_[base].exclusive.emplace(key, -1);
+    auto [base_entry, new_base] = bases_.try_emplace(base, recycler_);
+    BaseViews& views = base_entry->second;
+    if (new_base) {
+        try {
+            views.exclusive.emplace(key, -1);
+        } catch (...) {
+            bases_.erase(base_entry);
+            throw;
+        }
         return borrow_granted;
     }
-    BaseViews& views = base_entry->second;
     if (views.shared.contains(key) || views.exclusive.contains(key)) {
         return borrow_conflicts;
     }

@@ -14,6 +14,8 @@
 #include <unordered_map>
 #include <utility>
 
+#include "borrow/node_recycler.hpp"
+
 namespace orven::bindings::borrow {
 
 // ------------------------------------------------------------ view keys
@@ -66,15 +68,21 @@ public:
 private:
     // Positive: that many shared borrows; negative: an exclusive borrow.  A
     // count of zero is never kept.
-    using ViewCounts = std::map<BorrowKey, std::int64_t>;
+    using ViewCounts = std::map<BorrowKey, std::int64_t, std::less<>,
+                                RecyclingAllocator<std::pair<const BorrowKey, std::int64_t>>>;
     // The views of one base, the exclusively borrowed ones apart: a shared
     // borrow has to look only at those (usually none), an exclusive one at
     // every view.  A base without views is never kept.
     struct BaseViews {
+        explicit BaseViews(NodeRecycler& recycler)
+            : shared(ViewCounts::allocator_type(recycler)),
+              exclusive(ViewCounts::allocator_type(recycler)) {}
         ViewCounts shared;
         ViewCounts exclusive;
     };
-    using Bases = std::unordered_map<const void*, BaseViews>;
+    using Bases = std::unordered_map<const void*, BaseViews, std::hash<const void*>,
+                                     std::equal_to<>,
+                                     RecyclingAllocator<std::pair<const void* const, BaseViews>>>;
 
     // The base's views, and the entry of a borrow being released.  `borrow`
     // names its kind for the fatal error raised when it is not held.
@@ -88,7 +96,9 @@ private:
     void forget(const Held& held);
 
     std::mutex mutex_;
-    Bases bases_;
+    // Declared before the maps, which give their nodes back to it.
+    NodeRecycler recycler_;
+    Bases bases_{0, Bases::hasher(), Bases::key_equal(), Bases::allocator_type(recycler_)};
 };
 
 }  // namespace orven::bindings::borrow
