@@ -121,16 +121,21 @@ private:
     Py_ssize_t taken_ = 0;
 };
 
-Result<std::string> column_name(PyObject* key) {
+// Refuses a key that is not a str, or that has no UTF-8 form (a lone
+// surrogate: UnicodeEncodeError).  An ASCII str is its own UTF-8 and needs
+// no encoding to tell.
+errors::Status check_column_name(PyObject* key) {
     if (!PyUnicode_Check(key)) {
         return errors::cast_error(key, reinterpret_cast<PyObject*>(&PyUnicode_Type));
     }
+    if (PyUnicode_IS_ASCII(key)) {
+        return std::monostate{};
+    }
     Py_ssize_t size = 0;
-    const char* text = PyUnicode_AsUTF8AndSize(key, &size);
-    if (text == nullptr) {
+    if (PyUnicode_AsUTF8AndSize(key, &size) == nullptr) {
         return errors::fetch();
     }
-    return std::string(text, static_cast<std::size_t>(size));
+    return std::monostate{};
 }
 
 // The key a column has in the result: an exact str serves as it is; a str
@@ -142,8 +147,8 @@ Result<PyRef> output_key(PyObject* key) {
     return errors::checked(PyUnicode_FromObject(key));
 }
 
-// One item of `data` (a dict or subclass) as its columns: each key a str,
-// copied as UTF-8; each value admitted as a NumPy array.  The entries are
+// One item of `data` (a dict or subclass) as its columns: each key a str
+// with a UTF-8 form; each value admitted as a NumPy array.  The entries are
 // checked in the dict's order, each key before its value.  The columns'
 // output keys go to `records`.
 Result<ArrayMap> convert_record(PyObject* item, ArrayMapList& records) {
@@ -154,13 +159,13 @@ Result<ArrayMap> convert_record(PyObject* item, ArrayMapList& records) {
     ArrayMap columns;
     columns.reserve(static_cast<std::size_t>(walk.size()));
     for (DictEntry entry; walk.next(entry);) {
-        Result<std::string> name = column_name(entry.key.get());
+        errors::Status name = check_column_name(entry.key.get());
         if (!name.ok()) return std::move(name).error();
         Result<AdmittedArray> array = AdmittedArray::admit(entry.value.get());
         if (!array.ok()) return std::move(array).error();
         Result<PyRef> key = output_key(entry.key.get());
         if (!key.ok()) return std::move(key).error();
-        columns.push_back(ArrayEntry{std::move(array).value(), std::move(name).value()});
+        columns.push_back(ArrayEntry{std::move(array).value()});
         records.push_column_key(std::move(key).value());
         entry = DictEntry{};
     }

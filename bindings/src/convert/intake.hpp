@@ -47,11 +47,10 @@ private:
 
 // ---------------------------------------------------------- array maps
 
-// One column of a record under conversion.  The name is declared last so
-// that it goes first: name, then the array's borrow, then its reference.
+// One column of a record under conversion: its admitted array.  (Its key
+// is kept apart, in the result layout: the driver never needs the names.)
 struct ArrayEntry {
     AdmittedArray array;
-    std::string name;
 };
 
 // The columns of one record, in the caller's order.
