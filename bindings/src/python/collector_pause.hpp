@@ -17,7 +17,8 @@ namespace orven::bindings::python {
 class CollectorPause {
 public:
 #ifdef Py_GIL_DISABLED
-    CollectorPause() noexcept = default;
+    // Not defaulted: a guard object that is made and never used is the point.
+    CollectorPause() noexcept {}
 #else
     CollectorPause() noexcept : was_enabled_(PyGC_Disable() != 0) {}
     ~CollectorPause() {
