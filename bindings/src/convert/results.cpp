@@ -4,6 +4,7 @@
 
 #include <array>
 
+#include "fatal/fatal_error.hpp"
 #include "features/minimal/feature_values.hpp"
 #include "python/collector_pause.hpp"
 #include "python/once_value.hpp"
@@ -110,14 +111,20 @@ Result<PyRef> record_dict(PyObject* feature_template,
 }  // namespace
 
 Result<PyRef> convert_results(std::span<const features::minimal::FeatureValues> values,
-                              const intake::ResultLayout& layout) {
+                              const intake::ResultLayout& layout,
+                              extractor::ExtractionInProgress& extraction) {
     Result<PyObject*> prototype = feature_template();
     if (!prototype.ok()) return std::move(prototype).error();
     const python::CollectorPause pause;
     const std::span<const PyRef> keys(layout.column_keys);
     PyRef list = errors::infallible(PyList_New(static_cast<Py_ssize_t>(layout.record_ends.size())));
     std::size_t first_column = 0;
+    bool complete = true;
     for (std::size_t i = 0; i < layout.record_ends.size(); ++i) {
+        if (!extraction.wait_for(layout.record_ends[i])) {
+            complete = false;  // a series failed: finish() below raises it
+            break;
+        }
         const std::size_t count = layout.record_ends[i] - first_column;
         Result<PyRef> record = record_dict(prototype.value(), values.subspan(first_column, count),
                                            keys.subspan(first_column, count));
@@ -125,6 +132,10 @@ Result<PyRef> convert_results(std::span<const features::minimal::FeatureValues> 
         first_column = layout.record_ends[i];
         // The list was made at its final length; each slot is filled once.
         PyList_SET_ITEM(list.get(), static_cast<Py_ssize_t>(i), std::move(record).value().release());
+    }
+    extraction.finish();
+    if (!complete) {
+        fatal::raise("the computation ended without every value and without a failure");
     }
     return list;
 }

@@ -3,6 +3,7 @@
 #include <span>
 
 #include "convert/intake.hpp"
+#include "extractor/extraction_in_progress.hpp"
 #include "features/minimal/feature_values.hpp"
 #include "python/failure.hpp"
 
@@ -14,7 +15,14 @@ namespace orven::bindings::results {
 // record, in the order of `layout`, which gives each column's key and where
 // each record ends.  Records and columns keep the caller's order, features
 // the order of the minimal set.
+//
+// The values may still be under computation: each record is made as soon as
+// `extraction` has its values ready, so that the objects are built while the
+// workers compute the rest.  If the computation fails, the objects made so
+// far are dropped and its failure is raised.  Either way the computation
+// has ended when this returns.
 errors::Result<python::PyRef> convert_results(std::span<const features::minimal::FeatureValues> values,
-                                              const intake::ResultLayout& layout);
+                                              const intake::ResultLayout& layout,
+                                              extractor::ExtractionInProgress& extraction);
 
 }  // namespace orven::bindings::results

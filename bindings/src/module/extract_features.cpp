@@ -11,7 +11,7 @@
 
 #include "convert/intake.hpp"
 #include "convert/results.hpp"
-#include "extractor/extract_features.hpp"
+#include "extractor/extraction_in_progress.hpp"
 #include "python/entry_point.hpp"
 
 namespace orven::bindings::module {
@@ -84,43 +84,36 @@ errors::Result<PyObject*> bind_data_argument(PyObject* const* args, Py_ssize_t p
 
 // ------------------------------------------ intake, computation, results
 
-// The arrays are held, with their borrows, only while the driver runs:
-// the views are gone and every array released before any result object is
-// made.  A failure on the way (fatal errors included) releases them as it
-// leaves, before the entry point raises anything.
-struct Computed {
-    std::unique_ptr<features::minimal::FeatureValues[]> values;
-    std::size_t count = 0;
-    intake::ResultLayout layout;
-};
-
-Result<Computed> compute(PyObject* data) {
+// The arrays are held, with their borrows, until the driver has ended; the
+// result objects are made while it computes, each record as soon as its
+// values are ready (no Python code runs meanwhile, and a failure of the
+// computation drops them).  A failure on the way (fatal errors included)
+// waits for the workers and releases the arrays as it leaves, before the
+// entry point raises anything.
+Result<PyRef> extract(PyObject* data) {
     Result<intake::ArrayMapList> arrays = intake::convert_data(data);
     if (!arrays.ok()) return std::move(arrays).error();
-    Computed computed;
-    {
-        std::vector<features::common::SeriesView> series;
-        errors::Status built = intake::build_series_list(arrays.value(), series);
-        if (!built.ok()) return std::move(built).error();
-        computed.count = series.size();
-        // Every slot is written by the driver before it is read.
-        computed.values = std::make_unique_for_overwrite<features::minimal::FeatureValues[]>(series.size());
+    std::vector<features::common::SeriesView> series;
+    errors::Status built = intake::build_series_list(arrays.value(), series);
+    if (!built.ok()) return std::move(built).error();
+    // Every slot is written by the driver before it is read.
+    auto values = std::make_unique_for_overwrite<features::minimal::FeatureValues[]>(series.size());
+    const std::span<features::minimal::FeatureValues> slots(values.get(), series.size());
+    const intake::ResultLayout layout = std::move(arrays.value()).take_layout();
+    Result<PyRef> list = [&] {
         // The calling thread keeps the interpreter while the pool computes;
         // the workers only read the views.
-        extractor::extract_features_into(series, std::span(computed.values.get(), computed.count));
-    }
+        extractor::ExtractionInProgress extraction(series, slots);
+        return results::convert_results(slots, layout, extraction);
+    }();
     arrays.value().release();
-    computed.layout = std::move(arrays.value()).take_layout();
-    return computed;
+    return list;
 }
 
 Result<PyRef> run(PyObject* const* args, Py_ssize_t positional_count, PyObject* keyword_names) {
     Result<PyObject*> data = bind_data_argument(args, positional_count, keyword_names);
     if (!data.ok()) return std::move(data).error();
-    Result<Computed> computed = compute(data.value());
-    if (!computed.ok()) return std::move(computed).error();
-    const Computed& done = computed.value();
-    return results::convert_results(std::span(done.values.get(), done.count), done.layout);
+    return extract(data.value());
 }
 
 }  // namespace
