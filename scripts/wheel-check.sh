@@ -56,5 +56,9 @@ if [ "${#repaired[@]}" -ne 1 ]; then
     exit 1
 fi
 # The stub must survive the repair.
-"$OUT/tools/bin/python" -m zipfile -l "${repaired[0]}" | grep -q 'orven-stubs/__init__.pyi'
+"$OUT/tools/bin/python" - "${repaired[0]}" <<'PY'
+import sys, zipfile
+if "orven-stubs/__init__.pyi" not in zipfile.ZipFile(sys.argv[1]).namelist():
+    sys.exit(f"error: {sys.argv[1]} lost orven-stubs/__init__.pyi")
+PY
 printf '%s\n' "${repaired[0]}"
