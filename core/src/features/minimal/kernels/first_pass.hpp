@@ -36,7 +36,7 @@ FirstPassResult first_pass(common::SeriesView series) {
     double squares = -0.0;
     auto add = [&](double value) {
         if constexpr (parts.sum) {
-            sum += value;
+            sum = lanes::add(sum, value);
         }
         if constexpr (parts.sum_of_squares) {
             squares += value * value;
@@ -47,8 +47,8 @@ FirstPassResult first_pass(common::SeriesView series) {
     // one after the other.
     auto add_pair = [&](lanes::Pair pair) {
         if constexpr (parts.sum) {
-            sum += lanes::low(pair);
-            sum += lanes::high(pair);
+            sum = lanes::add(sum, lanes::low(pair));
+            sum = lanes::add(sum, lanes::high(pair));
         }
         if constexpr (parts.sum_of_squares) {
             const lanes::Pair square = lanes::multiply(pair, pair);

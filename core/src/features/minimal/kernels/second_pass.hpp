@@ -38,7 +38,7 @@ double second_pass(common::SeriesView series, double mean, MedianCandidates* col
     for (; i < n; ++i) {
         const double value = common::element_at(x, i);
         if constexpr (deviations) {
-            const double deviation = value - mean;
+            const double deviation = lanes::subtract(value, mean);
             total += deviation * deviation;
         }
         if constexpr (candidates) {

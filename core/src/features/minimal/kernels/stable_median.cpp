@@ -8,6 +8,7 @@
 #include "features/minimal/kernels/middle_selection.hpp"
 #include "features/minimal/kernels/moments.hpp"
 #include "features/minimal/kernels/second_pass.hpp"
+#include "features/minimal/kernels/two_lanes.hpp"
 
 namespace orven::features::minimal::kernels {
 namespace {
@@ -118,7 +119,7 @@ double StableMedian::finish() {
     }
     // At most one of a pair is a zero now, and a zero of either sign added
     // to a non-zero value gives that value: its sign is moot.
-    return pair ? (middle.lower + middle.upper) * 0.5 : middle.lower;
+    return pair ? lanes::add(middle.lower, middle.upper) * 0.5 : middle.lower;
 }
 
 double stable_median(common::SeriesView series) {

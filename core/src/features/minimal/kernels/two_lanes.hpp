@@ -7,6 +7,12 @@
 // give the same bits for every input: each operation below is defined by its
 // plain form, and the SSE2 instruction chosen for it computes exactly that,
 // NaN and signed zeros included.
+//
+// Arithmetic that can make a NaN out of numbers (inf - inf, 0 * inf, 0 / 0)
+// goes through these functions too, scalar ones included: x86-64 makes the
+// quiet NaN with the sign bit set there, other processors (AArch64) the one
+// with it clear, and the results are defined as x86-64 gives them.  A NaN
+// operand is passed on, the first one if both are NaN, made quiet.
 
 #include <bit>
 #include <cstddef>
@@ -35,6 +41,36 @@ struct Tally {
     std::uint64_t lane[2];
 };
 
+// The NaN that x86-64 makes from numbers alone.
+static double made_nan() { return std::bit_cast<double>(std::uint64_t{0xfff8000000000000}); }
+// What x86-64 gives for a NaN result of a with b.
+[[gnu::cold, gnu::noinline]] static double nan_result(double a, double b) {
+    constexpr std::uint64_t quiet = std::uint64_t{1} << 51;
+    if (a != a) return std::bit_cast<double>(std::bit_cast<std::uint64_t>(a) | quiet);
+    if (b != b) return std::bit_cast<double>(std::bit_cast<std::uint64_t>(b) | quiet);
+    return made_nan();
+}
+static double add(double a, double b) {
+    const double r = a + b;
+    if (r != r) [[unlikely]] return nan_result(a, b);
+    return r;
+}
+static double subtract(double a, double b) {
+    const double r = a - b;
+    if (r != r) [[unlikely]] return nan_result(a, b);
+    return r;
+}
+static double multiply(double a, double b) {
+    const double r = a * b;
+    if (r != r) [[unlikely]] return nan_result(a, b);
+    return r;
+}
+static double divide(double a, double b) {
+    const double r = a / b;
+    if (r != r) [[unlikely]] return nan_result(a, b);
+    return r;
+}
+
 // Reads two consecutive elements from any byte address.
 static Pair load(const double* from) {
     Pair pair;
@@ -47,8 +83,12 @@ static double high(Pair pair) { return pair.lane[1]; }
 static void store_low(double* to, Pair pair) { *to = pair.lane[0]; }
 static void store_high(double* to, Pair pair) { *to = pair.lane[1]; }
 
-static Pair subtract(Pair a, Pair b) { return {{a.lane[0] - b.lane[0], a.lane[1] - b.lane[1]}}; }
-static Pair multiply(Pair a, Pair b) { return {{a.lane[0] * b.lane[0], a.lane[1] * b.lane[1]}}; }
+static Pair subtract(Pair a, Pair b) {
+    return {{subtract(a.lane[0], b.lane[0]), subtract(a.lane[1], b.lane[1])}};
+}
+static Pair multiply(Pair a, Pair b) {
+    return {{multiply(a.lane[0], b.lane[0]), multiply(a.lane[1], b.lane[1])}};
+}
 
 // a > b ? a : b, lane by lane: b on a tie (+0.0 against -0.0) and whenever
 // either is NaN.
@@ -114,6 +154,11 @@ static double low(Pair pair) { return _mm_cvtsd_f64(pair); }
 static double high(Pair pair) { return _mm_cvtsd_f64(_mm_unpackhi_pd(pair, pair)); }
 static void store_low(double* to, Pair pair) { _mm_storel_pd(to, pair); }
 static void store_high(double* to, Pair pair) { _mm_storeh_pd(to, pair); }
+
+static double add(double a, double b) { return a + b; }
+static double subtract(double a, double b) { return a - b; }
+static double multiply(double a, double b) { return a * b; }
+static double divide(double a, double b) { return a / b; }
 
 static Pair subtract(Pair a, Pair b) { return _mm_sub_pd(a, b); }
 static Pair multiply(Pair a, Pair b) { return _mm_mul_pd(a, b); }

@@ -22,7 +22,7 @@ std::uint64_t bits(double value) { return std::bit_cast<std::uint64_t>(value); }
 double from_bits(std::uint64_t value) { return std::bit_cast<double>(value); }
 
 // Values where implementations part ways if they part at all.
-std::vector<double> palette() {
+[[maybe_unused]] std::vector<double> palette() {
     std::vector<double> values = {
         0.0, -0.0, 1.0, -1.0, 2.5, -2.5, inf, -inf,
         5e-324, -5e-324, 2.2250738585072014e-308, -2.2250738585072009e-308,
