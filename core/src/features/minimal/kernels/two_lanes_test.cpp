@@ -6,11 +6,13 @@
 
 #include <gtest/gtest.h>
 
+#include <array>
 #include <bit>
 #include <cstdint>
 #include <cstring>
 #include <limits>
 #include <random>
+#include <utility>
 #include <vector>
 
 namespace orven::features::minimal::kernels {
@@ -68,6 +70,14 @@ std::vector<std::uint64_t> outcomes(double a, double b, double c, double d) {
     };
     arithmetic(L::subtract(x, z), a, c, b, d);
     arithmetic(L::multiply(x, z), a, c, b, d);
+    for (const auto& [p, q] : {std::pair{a, c}, std::pair{b, d}, std::pair{a, -a}, std::pair{c, 0.0}}) {
+        const typename L::Pair scalars =
+            L::load(std::array<double, 2>{L::add(p, q), L::subtract(p, q)}.data());
+        arithmetic(scalars, p, q, p, q);
+        const typename L::Pair more =
+            L::load(std::array<double, 2>{L::multiply(p, q), L::divide(p, q)}.data());
+        arithmetic(more, p, q, p, q);
+    }
     pair(L::maximum(x, z));
     pair(L::minimum(x, z));
     pair(L::magnitude(x));
@@ -86,7 +96,7 @@ std::vector<std::uint64_t> outcomes(double a, double b, double c, double d) {
     return out;
 }
 
-TEST(TwoLanes, TheSecondOperandWinsTiesAndNaN) {
+TEST(TwoLanes, TheSecondOperandWinsTiesAndNaNAndMadeNaNsAreNegative) {
     const double nan = from_bits(0x7ff8000000000000ULL);
     const double negative_nan = from_bits(0xfff8000000000001ULL);
     struct Case {
@@ -111,6 +121,25 @@ TEST(TwoLanes, TheSecondOperandWinsTiesAndNaN) {
         const double pair[2] = {c.b, c.a};
         EXPECT_EQ(bits(lanes::maximum_across(lanes::load(pair))), bits(c.maximum));
         EXPECT_EQ(bits(lanes::minimum_across(lanes::load(pair))), bits(c.minimum));
+    }
+    // A NaN made from numbers has the sign bit set, as x86-64 makes it at
+    // run time.  The operands are hidden from the compiler, which folds
+    // constants and moves negations its own way, NaN signs regardless.
+    volatile double hidden[4] = {inf, -inf, 0.0, -0.0};
+    const double i = hidden[0];
+    const double minus_i = hidden[1];
+    const double z = hidden[2];
+    const double minus_z = hidden[3];
+    const double made[] = {
+        lanes::subtract(i, i),
+        lanes::add(minus_i, i),
+        lanes::multiply(z, i),
+        lanes::divide(minus_z, z),
+        lanes::low(lanes::subtract(lanes::splat(i), lanes::splat(i))),
+        lanes::high(lanes::multiply(lanes::splat(i), lanes::splat(minus_z))),
+    };
+    for (std::size_t k = 0; k < std::size(made); ++k) {
+        EXPECT_EQ(bits(made[k]), 0xfff8000000000000ULL) << "operation " << k;
     }
     const double signs[2] = {-0.0, negative_nan};
     const lanes::Pair magnitude = lanes::magnitude(lanes::load(signs));
