@@ -5,9 +5,11 @@
 #   1. the C++ core, bindings and benchmarks built with -Werror, and the
 #      core's unit tests run through CTest;
 #   2. the pool and driver tests built again under ThreadSanitizer and run;
-#   3. the bindings checked against the free-threaded interpreter's ABI
+#   3. the core, its tests and the benchmarks cross-compiled for AArch64 and
+#      the tests run under qemu-user (scripts/cross-test.sh aarch64);
+#   4. the bindings checked against the free-threaded interpreter's ABI
 #      (-DPy_GIL_DISABLED with the 3.13 headers, syntax only);
-#   4. for Python 3.11 with NumPy 1.26 and Python 3.13 with NumPy 2.x: a
+#   5. for Python 3.11 with NumPy 1.26 and Python 3.13 with NumPy 2.x: a
 #      fresh virtual environment, `pip install .[test]`, the pytest suite,
 #      and the quickstart example; for 3.13 the install is instead the
 #      auditwheel-repaired wheel built from the sdist (scripts/wheel-check.sh)
@@ -145,6 +147,10 @@ done
 suite_pattern="$(printf '%s\n' "${suites[@]}" | sort -u | sed 's/[][\\.^$*+?(){}|]/\\&/g' | paste -sd '|')"
 "${norandom[@]}" ctest --test-dir build/ci-tsan --output-on-failure --no-tests=error \
     -R "^(${suite_pattern})\\."
+
+# ------------------------------------------- AArch64 under emulation
+step "C++: core and tests cross-compiled for AArch64, run under qemu-user"
+bash "$ROOT/scripts/cross-test.sh" aarch64
 
 # ------------------------------------- free-threaded header check (3.13)
 step "bindings: syntax check against the free-threaded ABI (-DPy_GIL_DISABLED)"

@@ -1,12 +1,12 @@
 #include "features/minimal/kernels/middle_selection.hpp"
 
-#include <emmintrin.h>
-
 #include <algorithm>
 #include <bit>
 #include <cstdint>
 #include <limits>
 #include <utility>
+
+#include "features/minimal/kernels/two_lanes.hpp"
 
 namespace orven::features::minimal::kernels {
 namespace {
@@ -17,19 +17,17 @@ constexpr std::size_t short_range = 16;
 constexpr double inf = std::numeric_limits<double>::infinity();
 
 // How many of values[0, count) lie below `pivot` (or at most at it, with
-// `inclusive`): two lanes at a time, a lane's all-ones mask counting as -1.
+// `inclusive`): two lanes at a time.
 template <bool inclusive>
 std::size_t count_up_to(const double* values, std::size_t count, double pivot) {
-    const __m128d bound = _mm_set1_pd(pivot);
-    __m128i tally = _mm_setzero_si128();
+    const lanes::Pair bound = lanes::splat(pivot);
+    lanes::Tally tally = lanes::zero_tally();
     std::size_t i = 0;
     for (; count - i >= 2; i += 2) {
-        const __m128d pair = _mm_loadu_pd(values + i);
-        const __m128d in = inclusive ? _mm_cmple_pd(pair, bound) : _mm_cmplt_pd(pair, bound);
-        tally = _mm_sub_epi64(tally, _mm_castpd_si128(in));
+        const lanes::Pair pair = lanes::load(values + i);
+        tally = lanes::count(tally, inclusive ? lanes::less_equal(pair, bound) : lanes::less(pair, bound));
     }
-    auto total = static_cast<std::size_t>(_mm_cvtsi128_si64(tally)) +
-                 static_cast<std::size_t>(_mm_cvtsi128_si64(_mm_unpackhi_epi64(tally, tally)));
+    std::size_t total = lanes::total(tally);
     for (; i < count; ++i) {
         total += inclusive ? values[i] <= pivot : values[i] < pivot;
     }

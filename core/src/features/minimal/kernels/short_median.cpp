@@ -26,26 +26,20 @@
 #include <algorithm>
 #include <array>
 #include <bit>
-#include <cstring>
 #include <limits>
 #include <string>
 #include <utility>
 
 #include "fatal/fatal_error.hpp"
 
+#include "features/common/element_read.hpp"
 #include "features/minimal/kernels/moments.hpp"
+#include "features/minimal/kernels/two_lanes.hpp"
 
 namespace orven::features::minimal::kernels {
 namespace {
 
 constexpr std::size_t sorted_range = 8;
-
-// Elements of the series may be unaligned: each is read by copying its bytes.
-double element(common::SeriesView series, std::size_t index) {
-    double value;
-    std::memcpy(&value, series.data() + index, sizeof value);
-    return value;
-}
 
 // Ascending and stable, so it never moves an element past an equal one.
 void insertion_sort(double* values, std::size_t count) {
@@ -126,7 +120,7 @@ std::array<double, 2> zeros_in_series_order(common::SeriesView series, std::size
     std::array<double, 2> found{0.0, 0.0};
     std::size_t seen = 0;
     for (std::size_t i = 0; i < series.size(); ++i) {
-        const double value = element(series, i);
+        const double value = common::element_at(series, i);
         if (value == 0.0) {
             if (seen == rank) {
                 found[0] = value;
@@ -148,7 +142,7 @@ double short_median(common::SeriesView series) {
         return positive_quiet_nan;
     }
     if (n == 1) {
-        return element(series, 0);
+        return common::element_at(series, 0);
     }
     if (n > short_median_limit) {
         // The stack copy has room for short series only; callers dispatch
@@ -156,7 +150,7 @@ double short_median(common::SeriesView series) {
         fatal::raise("short median called with " + std::to_string(n) + " elements");
     }
     std::array<double, short_median_limit> copy;
-    std::memcpy(copy.data(), series.data(), n * sizeof(double));
+    common::copy_elements(series, copy.data());
     std::size_t negatives = 0;
     for (std::size_t i = 0; i < n; ++i) {
         negatives += copy[i] < 0.0 ? 1 : 0;
@@ -176,7 +170,7 @@ double short_median(common::SeriesView series) {
     }
     // At most one of a pair is a zero, and a zero of either sign added to a
     // non-zero value gives that value: its sign is moot.
-    return pair ? (lower + upper) * 0.5 : lower;
+    return pair ? lanes::add(lower, upper) * 0.5 : lower;
 }
 
 }  // namespace orven::features::minimal::kernels

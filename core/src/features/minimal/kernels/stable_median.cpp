@@ -3,11 +3,13 @@
 #include <algorithm>
 #include <array>
 
+#include "features/common/element_read.hpp"
 #include "features/minimal/kernels/median_window.hpp"
 #include "features/minimal/kernels/middle_selection.hpp"
 #include "features/minimal/kernels/moments.hpp"
 #include "features/minimal/kernels/second_pass.hpp"
 #include "features/minimal/kernels/short_median.hpp"
+#include "features/minimal/kernels/two_lanes.hpp"
 
 namespace orven::features::minimal::kernels {
 namespace {
@@ -29,8 +31,8 @@ MedianWindow window_for(common::SeriesView series, double* room, std::size_t cap
 
 std::size_t count_negatives(common::SeriesView series) {
     std::size_t negatives = 0;
-    for (const double value : series) {
-        negatives += value < 0.0;
+    for (std::size_t i = 0; i < series.size(); ++i) {
+        negatives += common::element_at(series, i) < 0.0;
     }
     return negatives;
 }
@@ -43,7 +45,8 @@ std::size_t count_negatives(common::SeriesView series) {
 std::array<double, 2> zeros_in_series_order(common::SeriesView series, std::size_t rank) {
     std::array<double, 2> found{0.0, 0.0};
     std::size_t seen = 0;
-    for (const double value : series) {
+    for (std::size_t i = 0; i < series.size(); ++i) {
+        const double value = common::element_at(series, i);
         if (value == 0.0) {
             if (seen == rank) {
                 found[0] = value;
@@ -77,7 +80,7 @@ double StableMedian::finish() {
         return positive_quiet_nan;
     }
     if (n == 1) {
-        return series_[0];
+        return common::element_at(series_, 0);
     }
     const bool pair = n % 2 == 0;
     const std::size_t rank = pair ? n / 2 - 1 : n / 2;  // the lower middle
@@ -98,7 +101,7 @@ double StableMedian::finish() {
         std::size_t local_rank = rank - below;
         if (!bracketed) {
             // The sample misjudged the middle: select among all elements.
-            std::copy(series_.begin(), series_.end(), values);
+            common::copy_elements(series_, values);
             count = n;
             local_rank = rank;
         }
@@ -117,7 +120,7 @@ double StableMedian::finish() {
     }
     // At most one of a pair is a zero now, and a zero of either sign added
     // to a non-zero value gives that value: its sign is moot.
-    return pair ? (middle.lower + middle.upper) * 0.5 : middle.lower;
+    return pair ? lanes::add(middle.lower, middle.upper) * 0.5 : middle.lower;
 }
 
 double stable_median(common::SeriesView series) {
