@@ -1,11 +1,13 @@
 #include "features/minimal/kernels/middle_selection.hpp"
 
 #include <algorithm>
+#include <array>
 #include <bit>
 #include <cstdint>
 #include <limits>
 #include <utility>
 
+#include "features/common/element_read.hpp"
 #include "features/minimal/kernels/two_lanes.hpp"
 
 namespace orven::features::minimal::kernels {
@@ -73,6 +75,34 @@ double median_of_three(double a, double b, double c) {
     return std::max(std::min(a, b), std::min(std::max(a, b), c));
 }
 
+std::size_t count_negatives(common::SeriesView series) {
+    std::size_t negatives = 0;
+    for (std::size_t i = 0; i < series.size(); ++i) {
+        negatives += common::element_at(series, i) < 0.0;
+    }
+    return negatives;
+}
+
+// The zeros of the series at ranks `rank` and `rank + 1` among its zeros,
+// counted in series order from 0.
+std::array<double, 2> zeros_in_series_order(common::SeriesView series, std::size_t rank) {
+    std::array<double, 2> found{0.0, 0.0};
+    std::size_t seen = 0;
+    for (std::size_t i = 0; i < series.size(); ++i) {
+        const double value = common::element_at(series, i);
+        if (value == 0.0) {
+            if (seen == rank) {
+                found[0] = value;
+            } else if (seen == rank + 1) {
+                found[1] = value;
+                break;
+            }
+            ++seen;
+        }
+    }
+    return found;
+}
+
 }  // namespace
 
 MiddleValues select_middle(double* values, double* scratch, std::size_t count, std::size_t rank,
@@ -121,6 +151,17 @@ MiddleValues select_middle(double* values, double* scratch, std::size_t count, s
     }
     std::sort(values, values + count);
     return {values[rank], values[want]};
+}
+
+double median_from_middle(common::SeriesView series, MiddleValues middle, std::size_t rank,
+                          bool pair) {
+    if (middle.lower == 0.0 && middle.upper == 0.0) {
+        const auto zeros = zeros_in_series_order(series, rank - count_negatives(series));
+        return pair ? (zeros[0] + zeros[1]) * 0.5 : zeros[0];
+    }
+    // At most one of a pair is a zero now, and a zero of either sign added
+    // to a non-zero value gives that value: its sign is moot.
+    return pair ? lanes::add(middle.lower, middle.upper) * 0.5 : middle.lower;
 }
 
 }  // namespace orven::features::minimal::kernels

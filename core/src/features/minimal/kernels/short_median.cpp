@@ -33,8 +33,8 @@
 #include "fatal/fatal_error.hpp"
 
 #include "features/common/element_read.hpp"
+#include "features/minimal/kernels/middle_selection.hpp"
 #include "features/minimal/kernels/moments.hpp"
-#include "features/minimal/kernels/two_lanes.hpp"
 
 namespace orven::features::minimal::kernels {
 namespace {
@@ -114,26 +114,6 @@ double least(const double* values, std::size_t count) {
     return smallest;
 }
 
-// The zeros of the series at ranks `rank` and `rank + 1` among its zeros,
-// counted in series order from 0 (the second only where `pair`).
-std::array<double, 2> zeros_in_series_order(common::SeriesView series, std::size_t rank) {
-    std::array<double, 2> found{0.0, 0.0};
-    std::size_t seen = 0;
-    for (std::size_t i = 0; i < series.size(); ++i) {
-        const double value = common::element_at(series, i);
-        if (value == 0.0) {
-            if (seen == rank) {
-                found[0] = value;
-            } else if (seen == rank + 1) {
-                found[1] = value;
-                break;
-            }
-            ++seen;
-        }
-    }
-    return found;
-}
-
 }  // namespace
 
 double short_median(common::SeriesView series) {
@@ -151,10 +131,6 @@ double short_median(common::SeriesView series) {
     }
     std::array<double, short_median_limit> copy;
     common::copy_elements(series, copy.data());
-    std::size_t negatives = 0;
-    for (std::size_t i = 0; i < n; ++i) {
-        negatives += copy[i] < 0.0 ? 1 : 0;
-    }
 
     const bool pair = n % 2 == 0;
     const std::size_t rank = pair ? n / 2 - 1 : n / 2;  // the lower middle
@@ -162,15 +138,7 @@ double short_median(common::SeriesView series) {
     const double lower = copy[rank];
     const double upper = pair ? least(copy.data() + rank + 1, n - rank - 1) : lower;
 
-    if (lower == 0.0 && upper == 0.0) {
-        // Both middle elements are zeros: their signs come from the stable
-        // order, where the zeros follow the negatives in series order.
-        const auto zeros = zeros_in_series_order(series, rank - negatives);
-        return pair ? (zeros[0] + zeros[1]) * 0.5 : zeros[0];
-    }
-    // At most one of a pair is a zero, and a zero of either sign added to a
-    // non-zero value gives that value: its sign is moot.
-    return pair ? lanes::add(lower, upper) * 0.5 : lower;
+    return median_from_middle(series, MiddleValues{lower, upper}, rank, pair);
 }
 
 }  // namespace orven::features::minimal::kernels

@@ -9,7 +9,6 @@
 #include "features/minimal/kernels/moments.hpp"
 #include "features/minimal/kernels/second_pass.hpp"
 #include "features/minimal/kernels/short_median.hpp"
-#include "features/minimal/kernels/two_lanes.hpp"
 
 namespace orven::features::minimal::kernels {
 namespace {
@@ -27,37 +26,6 @@ std::unique_ptr<double[]> allocate(std::size_t count) {
 
 MedianWindow window_for(common::SeriesView series, double* room, std::size_t capacity) {
     return median_window(series, std::span<double>(room, capacity));
-}
-
-std::size_t count_negatives(common::SeriesView series) {
-    std::size_t negatives = 0;
-    for (std::size_t i = 0; i < series.size(); ++i) {
-        negatives += common::element_at(series, i) < 0.0;
-    }
-    return negatives;
-}
-
-// The zeros of the series at ranks `rank` and `rank + 1` among its zeros,
-// counted in series order from 0.  In the stable order the zeros (of either
-// sign: they compare equal) stand together in series order right after the
-// negative elements, so these stand at stable positions L + rank and
-// L + rank + 1, L the count of negatives.
-std::array<double, 2> zeros_in_series_order(common::SeriesView series, std::size_t rank) {
-    std::array<double, 2> found{0.0, 0.0};
-    std::size_t seen = 0;
-    for (std::size_t i = 0; i < series.size(); ++i) {
-        const double value = common::element_at(series, i);
-        if (value == 0.0) {
-            if (seen == rank) {
-                found[0] = value;
-            } else if (seen == rank + 1) {
-                found[1] = value;
-                break;
-            }
-            ++seen;
-        }
-    }
-    return found;
 }
 
 }  // namespace
@@ -114,13 +82,7 @@ double StableMedian::finish() {
         middle = select_middle(values, scratch, count, local_rank, pair);
     }
 
-    if (middle.lower == 0.0 && middle.upper == 0.0) {
-        const auto zeros = zeros_in_series_order(series_, rank - count_negatives(series_));
-        return pair ? (zeros[0] + zeros[1]) * 0.5 : zeros[0];
-    }
-    // At most one of a pair is a zero now, and a zero of either sign added
-    // to a non-zero value gives that value: its sign is moot.
-    return pair ? lanes::add(middle.lower, middle.upper) * 0.5 : middle.lower;
+    return median_from_middle(series_, middle, rank, pair);
 }
 
 double stable_median(common::SeriesView series) {
