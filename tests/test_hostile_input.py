@@ -172,8 +172,7 @@ UNALIGNED = """
 def test_unaligned_arrays_give_the_values_of_an_aligned_copy():
     # Run apart: reading them as aligned doubles is undefined behaviour, which
     # the sanitizer build turns into the end of the process.
-    here = __file__.rsplit("/", 1)[0]
-    child = run_python(UNALIGNED, {"PYTHONPATH": here}, timeout=120, check=False)
+    child = run_python(UNALIGNED, timeout=120, check=False)
     assert child.returncode == 0 and "DONE" in child.stdout, child.stderr[-3000:]
 
 
@@ -371,3 +370,24 @@ def test_a_call_made_from_inside_a_call(hook):
     child = run_python(REENTRANT.format(hook=hook), timeout=60, check=False)
     assert child.returncode == 0, f"exit {child.returncode}\n{child.stderr[-3000:]}"
     assert "INNER [6.0]" in child.stdout or "RAISED" in child.stdout, child.stdout
+
+
+def test_dicts_changed_mid_call_give_what_each_held_when_it_was_read():
+    first = {"a": np.arange(5.0), "b": np.ones(2)}
+    later = {"c": np.arange(3.0)}
+
+    class Records(list):
+        def __iter__(self):
+            for index, record in enumerate(list.__iter__(self)):
+                if index == 1:
+                    # The first record was read already, the last not yet.
+                    del first["b"]
+                    first["new"] = np.ones(7)
+                    later["c"] = np.arange(4.0)
+                    later["d"] = np.full(2, 2.5)
+                yield record
+
+    result = orven.extract_features(Records([first, {}, later]))
+    assert [list(r) for r in result] == [["a", "b"], [], ["c", "d"]]
+    assert result[0]["b"]["sum_values"] == 2.0
+    assert result[2]["c"]["sum_values"] == 6.0 and result[2]["d"]["mean"] == 2.5
