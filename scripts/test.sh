@@ -9,7 +9,10 @@
 #      (-DPy_GIL_DISABLED with the 3.13 headers, syntax only);
 #   4. for Python 3.11 with NumPy 1.26 and Python 3.13 with NumPy 2.x: a
 #      fresh virtual environment, `pip install .[test]`, the pytest suite,
-#      and the quickstart example.
+#      and the quickstart example;
+#   5. the pytest suite again, on Python 3.11 with NumPy 1.26, against the
+#      module built with AddressSanitizer and UndefinedBehaviorSanitizer
+#      (scripts/sanitize-test.sh).
 #
 # Exits non-zero at the first failure.  Build products go to build/ci-*.
 
@@ -177,5 +180,10 @@ python_suite() {
 
 python_suite "$PY311" "numpy==1.26.*" build/ci-venv-3.11
 python_suite "$PY313" "numpy>=2" build/ci-venv-3.13
+
+# ------------------------------------ AddressSanitizer + UndefinedBehaviorSanitizer
+# Reuses the 3.11 environment made above; any sanitizer finding fails it.
+step "python: pytest against the module built with ASan + UBSan ($("$PY311" -V))"
+ORVEN_SANITIZE_VENV=build/ci-venv-3.11 bash scripts/sanitize-test.sh tests
 
 step "all tests passed in $((SECONDS - START)) s"
