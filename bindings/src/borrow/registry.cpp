@@ -24,20 +24,14 @@ namespace orven::bindings::borrow {
 // header's state pointer (a RegistryState).  Called attached to the
 // interpreter, with an ndarray (or subclass instance).
 
-namespace {
-
-// Where a view lives in the registry.
-struct Place {
-    const void* base;
-    BorrowKey key;
-};
-
 Place place_of(PyObject* array) {
     // Our registry is published only after an array passed intake, which
     // loaded the array API, so this does not reach NumPy again.
     const numpy::ArrayApi& api = numpy::array_api();
     return Place{base_address(array, api.ndarray_type), borrow_key(array, api.feature_version)};
 }
+
+namespace {
 
 // No failure may unwind into a foreign caller: the only failures here are
 // internal faults (a release of a borrow that is not held, memory
@@ -201,6 +195,33 @@ const RegistryHeader& registry_header() {
 const RegistryHeader* registry_header_if_ready() noexcept {
     const RegistryHeader* const* header = header_cache.get();
     return header != nullptr ? *header : nullptr;
+}
+
+// ------------------------------------------------- borrows of admitted arrays
+
+bool is_ours(const RegistryHeader& registry) noexcept {
+    // Our operations exist once per process, so they tell our header apart
+    // from any other module's.
+    return registry.release == &release_shared;
+}
+
+int acquire_shared_at(const RegistryHeader& registry, PyObject* array, const Place& place) {
+    if (is_ours(registry)) {
+        return state_of(registry.flags).acquire_shared(place.base, place.key);
+    }
+    return registry.acquire(registry.flags, array);
+}
+
+bool release_shared_at(const RegistryHeader& registry, PyObject* array, const Place& place) {
+    if (is_ours(registry)) {
+        state_of(registry.flags).release_shared(place.base, place.key);
+        return true;
+    }
+    if (place_of(array) != place) {
+        return false;
+    }
+    registry.release(registry.flags, array);
+    return true;
 }
 
 }  // namespace orven::bindings::borrow

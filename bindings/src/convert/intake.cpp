@@ -28,20 +28,30 @@ errors::Result<AdmittedArray> AdmittedArray::admit(PyObject* value) {
     }
     const borrow::RegistryHeader& registry = borrow::registry_header();
     python::PyRef array = python::PyRef::borrow(value);
-    const int code = registry.acquire(registry.flags, array.get());
+    const numpy::ArrayObject* fields = numpy::as_array(value);
+    const Snapshot snapshot{
+        .data = fields->data,
+        .count = static_cast<std::size_t>(fields->dimensions[0]),
+        .contiguous = (fields->flags & (numpy::c_contiguous_flag | numpy::fortran_contiguous_flag)) != 0 &&
+                      fields->data != nullptr,
+        .place = borrow::place_of(value),
+    };
+    const int code = borrow::acquire_shared_at(registry, array.get(), snapshot.place);
     if (code == borrow::borrow_conflicts) {
         fatal::raise("called `Result::unwrap()` on an `Err` value: AlreadyBorrowed");
     }
     if (code != borrow::borrow_granted) {
         fatal::raise("Unexpected return code " + std::to_string(code) + " from borrow checking API");
     }
-    return AdmittedArray(std::move(array));
+    return AdmittedArray(std::move(array), registry, snapshot);
 }
 
 AdmittedArray& AdmittedArray::operator=(AdmittedArray&& other) noexcept {
     if (this != &other) {
         release_borrow();
         array_ = std::move(other.array_);
+        registry_ = other.registry_;
+        snapshot_ = other.snapshot_;
     }
     return *this;
 }
@@ -52,26 +62,21 @@ void AdmittedArray::release_borrow() noexcept {
     if (!array_) {
         return;  // moved from
     }
-    // Holding a borrow means the registry was found when it was taken.
-    const borrow::RegistryHeader* registry = borrow::registry_header_if_ready();
-    if (registry == nullptr) {
-        fatal::abort_with("an admitted array outlived the borrow registry; aborting\n");
+    // A release never fails unless the registry's own records are broken,
+    // and then nothing sound is left to do.
+    try {
+        borrow::release_shared_at(*registry_, array_.get(), snapshot_.place);
+    } catch (...) {
+        fatal::abort_with("fatal error inside the borrow registry; aborting\n");
     }
-    registry->release(registry->flags, array_.get());
     array_.reset();
 }
 
 errors::Result<features::common::SeriesView> AdmittedArray::series_view() const {
-    const numpy::ArrayObject* array = numpy::as_array(array_.get());
-    if ((array->flags & (numpy::c_contiguous_flag | numpy::fortran_contiguous_flag)) == 0 || array->data == nullptr) {
+    if (!snapshot_.contiguous) {
         return errors::ErrorValue::with_message(PyExc_TypeError, "The given array is not contiguous");
     }
-    Py_ssize_t count = 1;
-    for (int i = 0; i < array->nd; ++i) {
-        count *= array->dimensions[i];
-    }
-    return features::common::SeriesView(reinterpret_cast<const double*>(array->data),
-                                         static_cast<std::size_t>(count));
+    return features::common::SeriesView(reinterpret_cast<const double*>(snapshot_.data), snapshot_.count);
 }
 
 // -------------------------------------------------------- one record

@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "borrow/registry.hpp"
 #include "extractor/record_list.hpp"
 #include "features/common/series_view.hpp"
 #include "python/failure.hpp"
@@ -19,7 +20,11 @@ namespace orven::bindings::intake {
 // ------------------------------------------------------ admitted arrays
 
 // A NumPy array accepted for one call, holding one shared borrow in the
-// borrow registry for as long as it lives.
+// borrow registry for as long as it lives.  What the array is (its data,
+// length, contiguity and place in the registry) is taken once, at
+// admission: caller code that runs later in the call may change the array
+// object (its dtype, strides or shape), and neither the computation nor the
+// release of the borrow may follow it there.
 class AdmittedArray {
 public:
     // Accepts a one-dimensional native float64 ndarray (or subclass) and
@@ -35,15 +40,28 @@ public:
     // Releases the borrow, then drops the reference.
     ~AdmittedArray();
 
-    // The array's data in place; TypeError "The given array is not
-    // contiguous" unless it is C- or Fortran-contiguous with non-null data.
+    // The admitted data in place; TypeError "The given array is not
+    // contiguous" unless it was C- or Fortran-contiguous with non-null data
+    // when admitted.
     errors::Result<features::common::SeriesView> series_view() const;
 
 private:
-    explicit AdmittedArray(python::PyRef array) noexcept : array_(std::move(array)) {}
+    // The array as admitted.
+    struct Snapshot {
+        const char* data;
+        std::size_t count;
+        bool contiguous;
+        borrow::Place place;
+    };
+
+    AdmittedArray(python::PyRef array, const borrow::RegistryHeader& registry,
+                  const Snapshot& snapshot) noexcept
+        : array_(std::move(array)), registry_(&registry), snapshot_(snapshot) {}
     void release_borrow() noexcept;
 
     python::PyRef array_;
+    const borrow::RegistryHeader* registry_ = nullptr;
+    Snapshot snapshot_{};
 };
 
 // ---------------------------------------------------------- array maps
