@@ -31,14 +31,18 @@ ErrorValue argument_error(std::string message) {
 }
 
 // The name goes into the text as str() gives it, lone surrogates included:
-// the message is a Python string and can hold them.
+// the message is a Python string and can hold them.  The text is formed
+// here, in the body of the call, not when the error is raised: str() of a
+// str subclass runs the caller's code, and whatever that raises (a
+// PanicException included) must meet the handling of the body.  An error
+// raised by str() replaces the TypeError.
 ErrorValue unexpected_keyword(PyObject* keyword) {
-    auto name = std::make_shared<const python::PyRef>(python::PyRef::borrow(keyword));
-    return ErrorValue::deferred(python::PyRef::borrow(PyExc_TypeError), [name] {
-        PyRef text = errors::str_object(name->get());
-        return errors::infallible(PyUnicode_FromFormat(
-            "extract_features() got an unexpected keyword argument '%U'", text.get()));
-    });
+    Result<PyRef> text = errors::checked(PyObject_Str(keyword));
+    if (!text.ok()) return std::move(text).error();
+    auto message = std::make_shared<const PyRef>(errors::infallible(PyUnicode_FromFormat(
+        "extract_features() got an unexpected keyword argument '%U'", text.value().get())));
+    return ErrorValue::deferred(python::PyRef::borrow(PyExc_TypeError),
+                                [message] { return message->clone(); });
 }
 
 bool names_the_parameter(PyObject* keyword) {
