@@ -153,6 +153,64 @@ def test_children_forked_during_calls_work_at_once(mode, interpreters):
     assert not bad
 
 
+FORK_WITH_FOREIGN_REGISTRY = """
+    import os
+    import signal
+    import threading
+
+    import numpy as np
+    import orven
+    from registry_client import FakeRegistry
+
+    fake = FakeRegistry()
+    fake.publish()
+    held = [np.arange(3.0), np.arange(4.0)]
+    changed = np.arange(8.0)[:4]
+    mid_call, forked = threading.Event(), threading.Event()
+    child = []
+
+    def forker():
+        mid_call.wait(30)
+        pid = os.fork()
+        if pid == 0:
+            signal.alarm(10)
+            # The parent's call was holding borrows on another thread; the
+            # first call here gives them back through the foreign registry.
+            before = len(fake.calls)
+            orven.extract_features([{{"late": np.ones(2)}}])
+            released = [id(a) for kind, a in fake.calls[before:] if kind == "release"]
+            ok = all(id(a) in released for a in held) and (id(changed) in released) != {changed!r}
+            os._exit(0 if ok else 1)
+        child.append(pid)
+        forked.set()
+
+    class Records(list):
+        def __iter__(self):
+            for index, record in enumerate(list.__iter__(self)):
+                if index == 2:
+                    if {changed!r}:
+                        changed.dtype = np.float32
+                    mid_call.set()
+                    forked.wait(30)
+                yield record
+
+    thread = threading.Thread(target=forker)
+    thread.start()
+    orven.extract_features(Records([{{"a": held[0], "c": changed}}, {{"b": held[1]}}, {{}}]))
+    thread.join()
+    _, status = os.waitpid(child[0], 0)
+    print("CHILD", os.waitstatus_to_exitcode(status))
+"""
+
+
+@pytest.mark.parametrize("changed", [False, True], ids=["unchanged", "changed-view"])
+def test_a_child_gives_back_borrows_of_other_threads_to_a_foreign_registry(changed):
+    child = run_python(FORK_WITH_FOREIGN_REGISTRY.format(changed=changed), timeout=60, check=False)
+    assert child.returncode == 0 and "CHILD 0" in child.stdout, (
+        f"exit {child.returncode}\n{child.stdout}\n{child.stderr[-3000:]}"
+    )
+
+
 # ---------------------------------------------------------- out of memory
 
 OUT_OF_MEMORY = """

@@ -4,6 +4,7 @@
 
 #include "borrow/registry.hpp"
 
+#include <atomic>
 #include <memory>
 #include <string>
 #include <utility>
@@ -110,6 +111,10 @@ void destroy_registry(PyObject* capsule) {
 
 namespace {
 
+// Set once our registry is published for good; never cleared, as the
+// capsule that owns it is never released.
+std::atomic<RegistryState*> published{nullptr};
+
 // Creates an empty registry, wraps its header in a capsule (which frees the
 // registry when it goes) and sets that capsule as the registry attribute of
 // `multiarray`.  The returned header lives for the rest of the process: a
@@ -132,6 +137,7 @@ errors::Result<const RegistryHeader*> publish_registry(PyObject* multiarray) {
     }
     // Kept for the rest of the process, like a registry found on the module.
     static_cast<void>(capsule.release());
+    published.store(static_cast<RegistryState*>(header->flags), std::memory_order_release);
     return header;
 }
 
@@ -198,6 +204,8 @@ const RegistryHeader* registry_header_if_ready() noexcept {
 }
 
 // ------------------------------------------------- borrows of admitted arrays
+
+RegistryState* published_state() noexcept { return published.load(std::memory_order_acquire); }
 
 bool is_ours(const RegistryHeader& registry) noexcept {
     // Our operations exist once per process, so they tell our header apart

@@ -68,6 +68,10 @@ struct Place {
 // loaded (any array that passed intake has loaded it).
 Place place_of(PyObject* array);
 
+// The state of the registry this process published, or null while it has
+// published none.
+RegistryState* published_state() noexcept;
+
 // Whether `registry` is the one this process published.
 bool is_ours(const RegistryHeader& registry) noexcept;
 

@@ -22,7 +22,7 @@ using python::PyRef;
 
 // ------------------------------------------------------ admitted arrays
 
-errors::Result<AdmittedArray> AdmittedArray::admit(PyObject* value) {
+errors::Result<AdmittedArray> AdmittedArray::admit(PyObject* value, borrow::InFlightCall& call) {
     if (!numpy::is_float64_vector(value)) {
         return errors::cast_error(value, reinterpret_cast<PyObject*>(numpy::array_api().ndarray_type));
     }
@@ -36,14 +36,15 @@ errors::Result<AdmittedArray> AdmittedArray::admit(PyObject* value) {
                       fields->data != nullptr,
         .place = borrow::place_of(value),
     };
-    const int code = borrow::acquire_shared_at(registry, array.get(), snapshot.place);
+    std::size_t slot = 0;
+    const int code = call.acquire(registry, array.get(), snapshot.place, slot);
     if (code == borrow::borrow_conflicts) {
         fatal::raise("called `Result::unwrap()` on an `Err` value: AlreadyBorrowed");
     }
     if (code != borrow::borrow_granted) {
         fatal::raise("Unexpected return code " + std::to_string(code) + " from borrow checking API");
     }
-    return AdmittedArray(std::move(array), registry, snapshot);
+    return AdmittedArray(std::move(array), registry, call, slot, snapshot);
 }
 
 AdmittedArray& AdmittedArray::operator=(AdmittedArray&& other) noexcept {
@@ -51,6 +52,8 @@ AdmittedArray& AdmittedArray::operator=(AdmittedArray&& other) noexcept {
         release_borrow();
         array_ = std::move(other.array_);
         registry_ = other.registry_;
+        call_ = other.call_;
+        slot_ = other.slot_;
         snapshot_ = other.snapshot_;
     }
     return *this;
@@ -65,7 +68,7 @@ void AdmittedArray::release_borrow() noexcept {
     // A release never fails unless the registry's own records are broken,
     // and then nothing sound is left to do.
     try {
-        borrow::release_shared_at(*registry_, array_.get(), snapshot_.place);
+        call_->release(*registry_, array_.get(), snapshot_.place, slot_);
     } catch (...) {
         fatal::abort_with("fatal error inside the borrow registry; aborting\n");
     }
@@ -141,7 +144,7 @@ Result<std::string> column_name(PyObject* key) {
 // One item of `data` (a dict or subclass) as its columns: each key a str,
 // copied as UTF-8; each value admitted as a NumPy array.  The entries are
 // checked in the dict's order, each key before its value.
-Result<ArrayMap> convert_record(PyObject* item) {
+Result<ArrayMap> convert_record(PyObject* item, borrow::InFlightCall& call) {
     if (!PyDict_Check(item)) {
         return errors::cast_error(item, reinterpret_cast<PyObject*>(&PyDict_Type));
     }
@@ -151,7 +154,7 @@ Result<ArrayMap> convert_record(PyObject* item) {
     for (DictEntry entry; walk.next(entry);) {
         Result<std::string> name = column_name(entry.key.get());
         if (!name.ok()) return std::move(name).error();
-        Result<AdmittedArray> array = AdmittedArray::admit(entry.value.get());
+        Result<AdmittedArray> array = AdmittedArray::admit(entry.value.get(), call);
         if (!array.ok()) return std::move(array).error();
         columns.push_back(ArrayEntry{std::move(array).value(), std::move(name).value()});
         entry = DictEntry{};
@@ -229,7 +232,7 @@ void reserve_for(ArrayMapList& records, PyObject* data) {
     records.reserve(static_cast<std::size_t>(length));
 }
 
-Result<ArrayMapList> convert_sequence(PyObject* data) {
+Result<ArrayMapList> convert_sequence(PyObject* data, borrow::InFlightCall& call) {
     // A str is a sequence too, but never meant as one here.
     if (PyUnicode_Check(data)) {
         return ErrorValue::with_message(PyExc_TypeError, "Can't extract `str` to `Vec`");
@@ -244,7 +247,7 @@ Result<ArrayMapList> convert_sequence(PyObject* data) {
     Result<PyRef> iterator = errors::checked(PyObject_GetIter(data));
     if (!iterator.ok()) return std::move(iterator).error();
     while (PyRef item = PyRef::steal(PyIter_Next(iterator.value().get()))) {
-        Result<ArrayMap> record = convert_record(item.get());
+        Result<ArrayMap> record = convert_record(item.get(), call);
         if (!record.ok()) return std::move(record).error();
         records.push_back(std::move(record).value());
     }
@@ -256,8 +259,8 @@ Result<ArrayMapList> convert_sequence(PyObject* data) {
 
 }  // namespace
 
-Result<ArrayMapList> convert_data(PyObject* data) {
-    Result<ArrayMapList> records = convert_sequence(data);
+Result<ArrayMapList> convert_data(PyObject* data, borrow::InFlightCall& call) {
+    Result<ArrayMapList> records = convert_sequence(data, call);
     if (!records.ok()) {
         return wrap_argument_error(std::move(records).error(), "data");
     }

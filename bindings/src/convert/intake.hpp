@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "borrow/in_flight_calls.hpp"
 #include "borrow/registry.hpp"
 #include "extractor/record_list.hpp"
 #include "features/common/series_view.hpp"
@@ -30,8 +31,9 @@ public:
     // Accepts a one-dimensional native float64 ndarray (or subclass) and
     // takes a shared borrow of it.  Refusals are the cast error with target
     // ndarray; an unreachable NumPy, an unusable borrow registry or an
-    // exclusively borrowed array are fatal errors.
-    static errors::Result<AdmittedArray> admit(PyObject* value);
+    // exclusively borrowed array are fatal errors.  The borrow is taken
+    // and released through `call`, which must outlive the admitted array.
+    static errors::Result<AdmittedArray> admit(PyObject* value, borrow::InFlightCall& call);
 
     AdmittedArray(AdmittedArray&& other) noexcept = default;
     AdmittedArray& operator=(AdmittedArray&& other) noexcept;
@@ -55,12 +57,14 @@ private:
     };
 
     AdmittedArray(python::PyRef array, const borrow::RegistryHeader& registry,
-                  const Snapshot& snapshot) noexcept
-        : array_(std::move(array)), registry_(&registry), snapshot_(snapshot) {}
+                  borrow::InFlightCall& call, std::size_t slot, const Snapshot& snapshot) noexcept
+        : array_(std::move(array)), registry_(&registry), call_(&call), slot_(slot), snapshot_(snapshot) {}
     void release_borrow() noexcept;
 
     python::PyRef array_;
     const borrow::RegistryHeader* registry_ = nullptr;
+    borrow::InFlightCall* call_ = nullptr;
+    std::size_t slot_ = 0;
     Snapshot snapshot_{};
 };
 
@@ -117,8 +121,9 @@ private:
 // ------------------------------------------------------------ conversion
 
 // The argument `data` (a sequence of dicts, not a str) as the call's array
-// maps, in its order.  Failures carry the "argument 'data': " wrapping.
-errors::Result<ArrayMapList> convert_data(PyObject* data);
+// maps, in its order, every borrow taken through `call`.  Failures carry
+// the "argument 'data': " wrapping.
+errors::Result<ArrayMapList> convert_data(PyObject* data, borrow::InFlightCall& call);
 
 // The driver's input: per record, its columns' names and views into the
 // admitted arrays' own buffers (nothing copied).  TypeError "The given array

@@ -9,6 +9,7 @@
 #include <string_view>
 #include <vector>
 
+#include "borrow/in_flight_calls.hpp"
 #include "convert/intake.hpp"
 #include "convert/results.hpp"
 #include "extractor/extract_features.hpp"
@@ -93,7 +94,11 @@ errors::Result<PyObject*> bind_data_argument(PyObject* const* args, Py_ssize_t p
 // made.  A failure on the way (fatal errors included) releases them as it
 // leaves, before the entry point raises anything.
 Result<extractor::ResultList> compute(PyObject* data) {
-    Result<intake::ArrayMapList> arrays = intake::convert_data(data);
+    // Borrows that calls of threads lost to a fork left in another module's
+    // registry go back first.
+    borrow::release_orphaned_borrows();
+    borrow::InFlightCall call;
+    Result<intake::ArrayMapList> arrays = intake::convert_data(data, call);
     if (!arrays.ok()) return std::move(arrays).error();
     extractor::ResultList results;
     {
