@@ -55,10 +55,12 @@ namespace {
 
 Result<PyRef> feature_dict(const features::minimal::FeatureValues& values) {
     const FeatureNameKeys& keys = feature_name_keys();
-    PyRef features = errors::infallible(PyDict_New());
+    Result<PyRef> features = errors::checked(PyDict_New());
+    if (!features.ok()) return features;
     for (std::size_t i = 0; i < values.size(); ++i) {
-        PyRef value = errors::infallible(PyFloat_FromDouble(values[i]));
-        if (PyDict_SetItem(features.get(), keys[i], value.get()) < 0) {
+        Result<PyRef> value = errors::checked(PyFloat_FromDouble(values[i]));
+        if (!value.ok()) return value;
+        if (PyDict_SetItem(features.value().get(), keys[i], value.value().get()) < 0) {
             return errors::fetch();
         }
     }
@@ -66,13 +68,15 @@ Result<PyRef> feature_dict(const features::minimal::FeatureValues& values) {
 }
 
 Result<PyRef> record_dict(const extractor::RecordResult& record) {
-    PyRef columns = errors::infallible(PyDict_New());
+    Result<PyRef> columns = errors::checked(PyDict_New());
+    if (!columns.ok()) return columns;
     for (const extractor::ColumnFeatures& column : record) {
-        PyRef name = errors::infallible(PyUnicode_FromStringAndSize(
+        Result<PyRef> name = errors::checked(PyUnicode_FromStringAndSize(
             column.name.data(), static_cast<Py_ssize_t>(column.name.size())));
+        if (!name.ok()) return name;
         Result<PyRef> features = feature_dict(column.values);
         if (!features.ok()) return std::move(features).error();
-        if (PyDict_SetItem(columns.get(), name.get(), features.value().get()) < 0) {
+        if (PyDict_SetItem(columns.value().get(), name.value().get(), features.value().get()) < 0) {
             return errors::fetch();
         }
     }
@@ -82,12 +86,15 @@ Result<PyRef> record_dict(const extractor::RecordResult& record) {
 }  // namespace
 
 Result<PyRef> convert_results(const extractor::ResultList& results) {
-    PyRef list = errors::infallible(PyList_New(static_cast<Py_ssize_t>(results.size())));
+    // Every object made here is in proportion to the input, so failing to
+    // make one (MemoryError) ends the call like any other error.
+    Result<PyRef> list = errors::checked(PyList_New(static_cast<Py_ssize_t>(results.size())));
+    if (!list.ok()) return list;
     for (std::size_t i = 0; i < results.size(); ++i) {
         Result<PyRef> record = record_dict(results[i]);
         if (!record.ok()) return std::move(record).error();
         // The list was made at its final length; each slot is filled once.
-        PyList_SET_ITEM(list.get(), static_cast<Py_ssize_t>(i), std::move(record).value().release());
+        PyList_SET_ITEM(list.value().get(), static_cast<Py_ssize_t>(i), std::move(record).value().release());
     }
     return list;
 }
