@@ -17,7 +17,6 @@
 #include <vector>
 
 #include "extractor/extract_features.hpp"
-#include "pool/available_cpus.hpp"
 #include "pool/thread_pool.hpp"
 #include "pool/worker_count.hpp"
 

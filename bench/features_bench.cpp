@@ -8,6 +8,7 @@
 #include <cstddef>
 #include <cstdio>
 #include <random>
+#include <string>
 #include <vector>
 
 #include "features/minimal/functional.hpp"
@@ -52,12 +53,16 @@ double ns_per_element(const std::vector<std::vector<double>>& series, int rounds
 
 }  // namespace
 
-int main() {
+int main(int argc, char** argv) {
+    // Series lengths from the command line, or a spread from short to long.
+    std::vector<std::size_t> lengths;
+    for (int i = 1; i < argc; ++i) lengths.push_back(std::stoul(argv[i]));
+    if (lengths.empty()) lengths = {10, 100, 1000, 10000, 1000000};
     std::mt19937_64 engine(42);
     std::normal_distribution<double> normal(0.0, 1e3);
     std::printf("%10s %14s %14s %14s %10s %10s\n", "n", "floor ns/el", "set ns/el", "median ns/el",
                 "set/floor", "med/floor");
-    for (const std::size_t n : {std::size_t{100}, std::size_t{10000}, std::size_t{1000000}}) {
+    for (const std::size_t n : lengths) {
         // About four million elements per size, spread over distinct series
         // so that no branch history repeats from one series to the next.
         const std::size_t count = std::max<std::size_t>(2, 4000000 / n);

@@ -15,8 +15,8 @@
 #include "fatal/fatal_error.hpp"
 #include "features/minimal/feature_values.hpp"
 #include "features/minimal/oop/minimal_feature_set.hpp"
-#include "pool/test_support/process_threads.hpp"
 #include "pool/thread_pool.hpp"
+#include "test_support/process_threads.hpp"
 
 #if defined(__SANITIZE_THREAD__)
 #define ORVEN_UNDER_TSAN 1
@@ -158,9 +158,9 @@ TEST(ExtractFeaturesEdgeTest, EmptyListStillCreatesThePool) {
     ASSERT_NE(child, -1);
     if (child == 0) {
         ::alarm(60);
-        const std::size_t before = pool::test_support::thread_ids().size();
+        const std::size_t before = test_support::thread_ids().size();
         const ResultList result = extract_features({});
-        const std::size_t after = pool::test_support::thread_ids().size();
+        const std::size_t after = test_support::thread_ids().size();
         ::_exit(result.empty() && before == 1 && after > 1 ? 0 : 3);
     }
     int status = 0;

@@ -1,13 +1,11 @@
 #include "pool/global_pool.hpp"
 
-#include <pthread.h>
-
 #include <new>
 #include <utility>
 
 #include "fatal/fatal_error.hpp"
-#include "pool/available_cpus.hpp"
-#include "pool/bookkeeping_failure.hpp"
+#include "pool/bookkeeping.hpp"
+#include "pool/platform.hpp"
 #include "pool/worker_count.hpp"
 
 namespace orven::pool {
@@ -31,14 +29,13 @@ private:
 GlobalPoolCell& process_cell() {
     static NeverDestroyed<GlobalPoolCell> cell(&create_global_pool);
     static const bool fork_handlers = [] {
-        const int error = ::pthread_atfork(
+        return platform::install_fork_handlers(
             [] { process_cell().before_fork(); },
             [] { process_cell().after_fork_in_parent(); },
             [] {
                 WorkerThread::forget_current_after_fork();
                 process_cell().after_fork_in_child();
             });
-        return error == 0;
     }();
     if (!fork_handlers) {
         bookkeeping_failed();
@@ -96,6 +93,13 @@ std::unique_ptr<ThreadPool> create_global_pool() {
     const std::size_t workers =
         settle_worker_count(read_worker_count_settings(), available_cpus());
     return std::make_unique<ThreadPool>(workers);
+}
+
+std::size_t current_num_threads() {
+    if (const WorkerThread* worker = WorkerThread::current()) {
+        return worker->pool().num_threads();
+    }
+    return global_pool().num_threads();
 }
 
 }  // namespace orven::pool

@@ -1,6 +1,11 @@
 #pragma once
 
+// The process-wide pool: created on first use with the worker count that
+// the environment and the available CPUs settle on, never destroyed, and
+// started afresh in a forked child.
+
 #include <atomic>
+#include <cstddef>
 #include <functional>
 #include <memory>
 #include <mutex>
@@ -53,5 +58,10 @@ ThreadPool& global_pool();
 // What global_pool() is created with: reads the settings and the CPU count
 // now and starts that many workers (or throws PoolCreationError).
 std::unique_ptr<ThreadPool> create_global_pool();
+
+// The number of workers of the pool that work started here runs on: the
+// current worker's pool, or the process-wide pool (created by this call if
+// it does not exist yet, raising the fatal error of a failed creation).
+std::size_t current_num_threads();
 
 }  // namespace orven::pool

@@ -14,10 +14,9 @@
 #include <vector>
 
 #include "fatal/fatal_error.hpp"
-#include "pool/available_cpus.hpp"
-#include "pool/current_num_threads.hpp"
 #include "pool/parallel_map.hpp"
-#include "pool/test_support/process_threads.hpp"
+#include "pool/worker_count.hpp"
+#include "test_support/process_threads.hpp"
 
 #if defined(__SANITIZE_THREAD__)
 #define ORVEN_UNDER_TSAN 1

@@ -4,11 +4,9 @@
 #include <utility>
 
 #include "pool/global_pool.hpp"
-#include "pool/spin_latch.hpp"
-#include "pool/stack_job.hpp"
-#include "pool/task_outcome.hpp"
+#include "pool/job.hpp"
+#include "pool/latch.hpp"
 #include "pool/thread_pool.hpp"
-#include "pool/worker_thread.hpp"
 
 namespace orven::pool {
 
@@ -23,7 +21,7 @@ template <class A, class B>
 auto join_on_worker(WorkerThread& worker, A& a, B& b) {
     using ResultA = ResultOf<std::invoke_result_t<A&, bool>>;
 
-    SpinLatch b_done(worker);
+    SpinLatch b_done(worker.pool().sleep(), worker.index());
     StackJob job_b(b, b_done, worker.index());
     worker.push(job_b);
 

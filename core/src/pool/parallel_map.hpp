@@ -4,13 +4,71 @@
 #include <type_traits>
 #include <vector>
 
-#include "pool/current_num_threads.hpp"
+#include <algorithm>
+#include <string>
+
+#include "fatal/fatal_error.hpp"
+#include "pool/global_pool.hpp"
 #include "pool/join.hpp"
-#include "pool/piece_tally.hpp"
-#include "pool/splitter.hpp"
 
 namespace orven::pool {
 namespace detail {
+
+// Decides when a parallel map divides a piece of its index range in two.
+// It starts with a budget of one split per worker, which yields one to two
+// pieces per worker; each split halves the budget of both halves.  A piece
+// that was stolen shows that some worker ran out of work, so it gets a
+// fresh budget and divides further.  A piece of one element never divides.
+class Splitter {
+public:
+    explicit Splitter(std::size_t workers) noexcept : workers_(workers), budget_(workers) {}
+
+    bool try_split(std::size_t length, bool migrated) noexcept {
+        if (length < 2) {
+            return false;
+        }
+        if (migrated) {
+            budget_ = std::max(workers_, budget_ / 2);
+            return true;
+        }
+        if (budget_ == 0) {
+            return false;
+        }
+        budget_ /= 2;
+        return true;
+    }
+
+private:
+    std::size_t workers_;
+    std::size_t budget_;
+};
+
+// The slots that a piece of a parallel map has written: `written` slots
+// from `begin` on.  Tallies of neighbouring pieces combine; anything else
+// means some slot was skipped, which the final check reports.
+struct PieceTally {
+    std::size_t begin = 0;
+    std::size_t written = 0;
+
+    // This piece's tally extended by the piece that follows it.  A gap
+    // between them (a piece that stopped short) is not bridged: the slots
+    // after it no longer count.
+    PieceTally followed_by(const PieceTally& next) const noexcept {
+        if (begin + written != next.begin) {
+            return *this;
+        }
+        return PieceTally{begin, written + next.written};
+    }
+};
+
+// Fails fatally unless `tally` covers exactly slots [0, count): a parallel
+// map that lost a result has a bug, and returning its output would hide it.
+inline void require_every_slot_written(const PieceTally& tally, std::size_t count) {
+    if (tally.begin != 0 || tally.written != count) {
+        fatal::raise("expected " + std::to_string(count) + " total writes but got " +
+                     std::to_string(tally.written));
+    }
+}
 
 // Maps indices [begin, end) into `slots`: divided in two with a join while
 // the splitter says so, otherwise one index after the other, in ascending
@@ -50,10 +108,10 @@ auto parallel_map(std::size_t count, F&& map_one)
     static_assert(std::is_default_constructible_v<R> && std::is_move_assignable_v<R>,
                   "results are moved into slots made up front");
 
-    const Splitter splitter(current_num_threads());
+    const detail::Splitter splitter(current_num_threads());
     std::vector<R> slots(count);
-    const PieceTally tally = detail::map_piece(0, count, splitter, slots, map_one, false);
-    require_every_slot_written(tally, count);
+    const detail::PieceTally tally = detail::map_piece(0, count, splitter, slots, map_one, false);
+    detail::require_every_slot_written(tally, count);
     return slots;
 }
 

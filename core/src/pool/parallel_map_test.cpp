@@ -9,12 +9,14 @@
 #include <vector>
 
 #include "fatal/fatal_error.hpp"
-#include "pool/piece_tally.hpp"
-#include "pool/splitter.hpp"
 #include "pool/thread_pool.hpp"
 
 namespace orven::pool {
 namespace {
+
+using detail::PieceTally;
+using detail::require_every_slot_written;
+using detail::Splitter;
 
 struct MapCase {
     std::size_t workers;

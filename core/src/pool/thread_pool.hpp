@@ -1,21 +1,106 @@
 #pragma once
 
-#include <pthread.h>
+// The work-stealing pool: its workers, each with a queue of its own, the
+// injector queue through which outside threads hand in work, and the
+// threads that run the workers.
 
 #include <atomic>
 #include <cstddef>
+#include <cstdint>
+#include <deque>
 #include <functional>
 #include <memory>
+#include <mutex>
+#include <stdexcept>
+#include <type_traits>
 #include <vector>
 
 #include "pool/job.hpp"
-#include "pool/job_queue.hpp"
-#include "pool/lock_latch.hpp"
-#include "pool/sleep_coordinator.hpp"
-#include "pool/stack_job.hpp"
-#include "pool/worker_thread.hpp"
+#include "pool/latch.hpp"
+#include "pool/platform.hpp"
+#include "pool/sleep.hpp"
 
 namespace orven::pool {
+
+class ThreadPool;
+
+// A pool could not be created (a worker thread could not be started).
+class PoolCreationError : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+
+namespace detail {
+
+// A locked double-ended queue of jobs.  A worker treats its own queue as a
+// stack (newest first) while thieves take from the other end (oldest
+// first); the injector is used first in, first out.  Our jobs are coarse,
+// so one mutex per queue is cheap next to the work it hands out.  A queue
+// that cannot grow or lock is a bookkeeping failure and aborts.
+class JobQueue {
+public:
+    void push_newest(Job& job) noexcept;
+    Job* pop_newest() noexcept;
+    Job* pop_oldest() noexcept;
+
+    // A lock-free hint for thieves; the sleep protocol, not this hint,
+    // guarantees that no pushed job is overlooked.
+    bool looks_empty() const noexcept { return size_.load(std::memory_order_acquire) == 0; }
+
+private:
+    enum class End { newest, oldest };
+    template <End end>
+    Job* pop() noexcept;
+
+    std::mutex mutex_;
+    std::deque<Job*> jobs_;
+    std::atomic<std::size_t> size_{0};
+};
+
+}  // namespace detail
+
+// The state of one worker: its own queue and the loop that finds work.
+class WorkerThread {
+public:
+    WorkerThread(ThreadPool& pool, std::size_t index) noexcept;
+    WorkerThread(const WorkerThread&) = delete;
+    WorkerThread& operator=(const WorkerThread&) = delete;
+
+    // The worker running on this thread, or nullptr on any other thread.
+    static WorkerThread* current() noexcept;
+
+    // A forked child has only the thread that called fork(); whatever that
+    // thread was in the parent, in the child it belongs to no pool.
+    static void forget_current_after_fork() noexcept;
+
+    ThreadPool& pool() const noexcept { return pool_; }
+    std::size_t index() const noexcept { return index_; }
+
+    // Offers a job on this worker's own queue and wakes a sleeper to take it.
+    void push(Job& job) noexcept;
+    // Takes back the newest job of this worker's own queue.
+    Job* pop_local() noexcept { return queue_.pop_newest(); }
+    // Another worker's oldest job.
+    Job* steal() noexcept { return queue_.pop_oldest(); }
+
+    void execute(Job& job) noexcept { job.execute(job.origin() != index_); }
+
+    // Runs jobs (own first, then stolen, then injected) until `stop` is set,
+    // spinning for a while and then sleeping whenever there is none.
+    void work_until(const std::atomic<bool>& stop) noexcept;
+
+    // The body of the worker's thread: works until the pool terminates.
+    void run() noexcept;
+
+private:
+    Job* find_work() noexcept;
+    Job* steal_from_others() noexcept;
+
+    ThreadPool& pool_;
+    std::size_t index_;
+    detail::JobQueue queue_;
+    std::uint64_t victim_seed_;
+};
 
 // A work-stealing fork-join pool of a fixed number of worker threads, all
 // started by the constructor, each with a 2 MiB stack and no name.  The
@@ -27,8 +112,7 @@ public:
 
     // How a worker thread is started; the default is pthread_create.  Tests
     // pass one that fails, to see what a failed creation leaves behind.
-    using ThreadStarter =
-        std::function<int(pthread_t*, const pthread_attr_t*, void* (*)(void*), void*)>;
+    using ThreadStarter = platform::ThreadStarter;
 
     // Starts `num_threads` workers, or throws PoolCreationError after
     // stopping those it did start.
@@ -53,7 +137,7 @@ public:
 
     // The machinery shared by workers and joins.
     WorkerThread& worker(std::size_t index) noexcept { return *workers_[index]; }
-    JobQueue& injector() noexcept { return injector_; }
+    detail::JobQueue& injector() noexcept { return injector_; }
     SleepCoordinator& sleep() noexcept { return sleep_; }
     const std::atomic<bool>& terminating() const noexcept { return terminating_; }
 
@@ -62,7 +146,7 @@ private:
     void stop_workers() noexcept;
 
     SleepCoordinator sleep_;
-    JobQueue injector_;
+    detail::JobQueue injector_;
     std::atomic<bool> terminating_{false};
     std::vector<std::unique_ptr<WorkerThread>> workers_;
     std::vector<pthread_t> threads_;

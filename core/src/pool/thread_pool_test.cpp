@@ -14,8 +14,7 @@
 #include <thread>
 
 #include "pool/join.hpp"
-#include "pool/pool_creation_error.hpp"
-#include "pool/test_support/process_threads.hpp"
+#include "test_support/process_threads.hpp"
 
 namespace orven::pool {
 namespace {

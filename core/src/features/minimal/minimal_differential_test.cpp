@@ -19,6 +19,7 @@
 #include "fatal/fatal_error.hpp"
 #include "features/minimal/feature_values.hpp"
 #include "features/minimal/functional.hpp"
+#include "features/minimal/kernels/short_median.hpp"
 #include "features/minimal/oop/absolute_maximum.hpp"
 #include "features/minimal/oop/length.hpp"
 #include "features/minimal/oop/maximum.hpp"
@@ -385,6 +386,50 @@ TEST(MinimalDifferential, ThousandsOfShortSeriesMatchTheReferenceBitForBit) {
     // Both outcomes were exercised in quantity.
     EXPECT_GT(refused, 2000u);
     EXPECT_LT(refused, 18000u);
+}
+
+// Around the length where the median changes method, every palette without
+// NaN, so that each series reaches the median on both sides.
+TEST(MinimalDifferential, MediansAroundTheShortCutOverMatchTheReferenceBitForBit) {
+    SeriesSource source(31337);
+    const SilencedStderr silenced;
+    const std::size_t limit = kernels::short_median_limit;
+    for (std::size_t length = limit - 3; length <= limit + 3; ++length) {
+        for (unsigned palette = 0; palette < SeriesSource::palettes; ++palette) {
+            for (int draw = 0; draw < 20; ++draw) {
+                compare_everything(source.draw(length, palette, 0.0));
+                if (HasFatalFailure()) return;
+            }
+        }
+    }
+}
+
+// Orders and value mixes that defeat a selection's pivot choice or its
+// handling of equal elements: sorted either way, organ pipes, a sawtooth
+// over a few values, all zeros of mixed signs, one value but for a single
+// outlier.
+TEST(MinimalDifferential, StructuredShortSeriesMatchTheReferenceBitForBit) {
+    const SilencedStderr silenced;
+    std::mt19937_64 signs(5);
+    for (std::size_t n = 1; n <= kernels::short_median_limit + 40; ++n) {
+        const auto i_of = [](std::size_t i) { return static_cast<double>(i); };
+        std::vector<Series> cases(7, Series(n));
+        for (std::size_t i = 0; i < n; ++i) {
+            cases[0][i] = i_of(i);
+            cases[1][i] = -i_of(i);
+            cases[2][i] = i_of(std::min(i, n - 1 - i));
+            cases[3][i] = i_of(i % 3) - 1.0;
+            cases[4][i] = (signs() & 1) != 0 ? -0.0 : 0.0;
+            cases[5][i] = i == n / 2 ? -1.0 : 2.5;
+            // Zeros of both signs in the middle of the order, with
+            // negatives and positives either side of them.
+            cases[6][i] = i % 4 == 0 ? -1.0 : (i % 4 == 1 ? 1.0 : ((signs() & 1) != 0 ? -0.0 : 0.0));
+        }
+        for (const Series& x : cases) {
+            compare_everything(x);
+            if (HasFatalFailure()) return;
+        }
+    }
 }
 
 // Long enough for the median to select from a sampled window.

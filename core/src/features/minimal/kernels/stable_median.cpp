@@ -7,6 +7,7 @@
 #include "features/minimal/kernels/middle_selection.hpp"
 #include "features/minimal/kernels/moments.hpp"
 #include "features/minimal/kernels/second_pass.hpp"
+#include "features/minimal/kernels/short_median.hpp"
 
 namespace orven::features::minimal::kernels {
 namespace {
@@ -120,6 +121,9 @@ double StableMedian::finish() {
 }
 
 double stable_median(common::SeriesView series) {
+    if (series.size() <= short_median_limit) {
+        return short_median(series);
+    }
     StableMedian median(series);
     second_pass<false, true>(series, 0.0, &median.candidates());
     return median.finish();

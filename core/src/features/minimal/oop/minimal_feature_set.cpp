@@ -7,6 +7,7 @@
 #include "features/minimal/functional.hpp"
 #include "features/minimal/kernels/first_pass.hpp"
 #include "features/minimal/kernels/moments.hpp"
+#include "features/minimal/kernels/short_median.hpp"
 #include "features/minimal/kernels/stable_median.hpp"
 #include "features/minimal/oop/absolute_maximum.hpp"
 #include "features/minimal/oop/length.hpp"
@@ -52,6 +53,10 @@ FeatureValues MinimalFeatureSet::compute(common::SeriesView series) const {
         // A series of two or more holding NaN: the median refuses it here,
         // before the incomplete pass is used.  A single NaN is its own median.
         median = functional::median(series);
+        variance = kernels::population_variance(series, pass.sum);
+    } else if (series.size() <= kernels::short_median_limit) {
+        // Short: a selection on the stack beats gathering candidates.
+        median = kernels::short_median(series);
         variance = kernels::population_variance(series, pass.sum);
     } else {
         // The median's candidates are gathered in the variance's pass.

@@ -1,15 +1,14 @@
-#include "pool/sleep_coordinator.hpp"
+#include "pool/sleep.hpp"
 
-#include "pool/bookkeeping_failure.hpp"
-#include "pool/full_fence.hpp"
+#include "pool/bookkeeping.hpp"
+#include "pool/platform.hpp"
 
 namespace orven::pool {
-
 SleepCoordinator::SleepCoordinator(std::size_t workers)
     : count_(workers), slots_(std::make_unique<Slot[]>(workers)) {}
 
 void SleepCoordinator::announce_work() noexcept {
-    full_fence();
+    platform::full_fence();
     if (sleepy_.load() == 0) {
         return;  // every worker is awake and will search again before sleeping
     }
@@ -19,7 +18,7 @@ void SleepCoordinator::announce_work() noexcept {
 
 std::uint64_t SleepCoordinator::get_sleepy() noexcept {
     sleepy_.fetch_add(1);
-    full_fence();
+    platform::full_fence();
     return announced_.load();
 }
 

@@ -14,7 +14,7 @@
 #include <thread>
 #include <vector>
 
-namespace orven::pool::test_support {
+namespace orven::test_support {
 
 // The ids of this process's threads, sorted.
 inline std::vector<long> thread_ids() {
@@ -72,4 +72,4 @@ inline ThreadStat thread_stat(long id) {
     return ThreadStat{f[0][0], std::stoull(f[11]) + std::stoull(f[12])};
 }
 
-}  // namespace orven::pool::test_support
+}  // namespace orven::test_support
