@@ -13,6 +13,7 @@
 #include "convert/intake.hpp"
 #include "convert/results.hpp"
 #include "extractor/extract_features.hpp"
+#include "pool/interruption.hpp"
 #include "python/entry_point.hpp"
 
 namespace orven::bindings::module {
@@ -89,6 +90,35 @@ errors::Result<PyObject*> bind_data_argument(PyObject* const* args, Py_ssize_t p
 
 // ------------------------------------------ intake, computation, results
 
+// Signals that arrive while the pool computes: the calling thread keeps the
+// interpreter for the whole call (other Python threads see the call as one
+// step), but while it waits for the workers it runs the interpreter's
+// signal handlers every few tens of milliseconds.  If one raises
+// (KeyboardInterrupt from Ctrl-C), the call stops and raises that.
+class SignalPoll {
+public:
+    pool::Interruption& interruption() noexcept { return interruption_; }
+
+    // The exception a signal handler raised, once the call was interrupted.
+    ErrorValue take_raised() {
+        return ErrorValue::from_object(std::move(raised_));
+    }
+
+private:
+    static bool poll(void* context) noexcept {
+        if (PyErr_CheckSignals() == 0) {
+            return false;
+        }
+        // Kept as it is: it is raised again unchanged once every task ended.
+        auto* self = static_cast<SignalPoll*>(context);
+        self->raised_ = PyRef::steal(python::get_raised_exception());
+        return true;
+    }
+
+    PyRef raised_;
+    pool::Interruption interruption_{&SignalPoll::poll, this};
+};
+
 // The arrays are held, with their borrows, only while the driver runs:
 // the views are gone and every array released before any result object is
 // made.  A failure on the way (fatal errors included) releases them as it
@@ -106,7 +136,13 @@ Result<extractor::ResultList> compute(PyObject* data) {
         if (!records.ok()) return std::move(records).error();
         // The calling thread keeps the interpreter while the pool computes;
         // the workers only read the views.
-        results = extractor::extract_features(std::span<const extractor::ColumnMap>(records.value()));
+        SignalPoll signals;
+        try {
+            results = extractor::extract_features(std::span<const extractor::ColumnMap>(records.value()),
+                                                  &signals.interruption());
+        } catch (const pool::Interrupted&) {
+            return signals.take_raised();
+        }
     }
     arrays.value().release();
     return results;

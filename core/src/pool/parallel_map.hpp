@@ -9,6 +9,7 @@
 
 #include "fatal/fatal_error.hpp"
 #include "pool/global_pool.hpp"
+#include "pool/interruption.hpp"
 #include "pool/join.hpp"
 
 namespace orven::pool {
@@ -73,19 +74,29 @@ inline void require_every_slot_written(const PieceTally& tally, std::size_t coun
 // Maps indices [begin, end) into `slots`: divided in two with a join while
 // the splitter says so, otherwise one index after the other, in ascending
 // order, each result into its own slot.  Pieces touch disjoint slots, and
-// the join publishes a piece's writes to the thread that continues.
+// the join publishes a piece's writes to the thread that continues.  A
+// cancelled interruption stops a piece before its next element.
 template <class R, class F>
 PieceTally map_piece(std::size_t begin, std::size_t end, Splitter splitter,
-                     std::vector<R>& slots, F& map_one, bool migrated) {
+                     std::vector<R>& slots, F& map_one, bool migrated,
+                     Interruption* interruption) {
     if (splitter.try_split(end - begin, migrated)) {
         const std::size_t middle = begin + (end - begin) / 2;
         auto [left, right] = join_context(
-            [&](bool moved) { return map_piece(begin, middle, splitter, slots, map_one, moved); },
-            [&](bool moved) { return map_piece(middle, end, splitter, slots, map_one, moved); });
+            [&](bool moved) {
+                return map_piece(begin, middle, splitter, slots, map_one, moved, interruption);
+            },
+            [&](bool moved) {
+                return map_piece(middle, end, splitter, slots, map_one, moved, interruption);
+            },
+            interruption);
         return left.followed_by(right);
     }
     PieceTally tally{begin, 0};
     for (std::size_t i = begin; i < end; ++i) {
+        if (interruption != nullptr && interruption->cancelled()) {
+            break;
+        }
         slots[i] = map_one(i);
         ++tally.written;
     }
@@ -101,8 +112,14 @@ PieceTally map_piece(std::size_t begin, std::size_t end, Splitter splitter,
 // every call, which creates the process-wide pool if needed, even when
 // `count` is 0.  If any map_one fails, every other piece still runs to its
 // end, the partial results are destroyed, and one failure is raised here.
+//
+// With an interruption, a thread outside the pool polls it while it waits
+// for the workers.  Once it is cancelled no piece starts another element;
+// when the running ones have ended, Interrupted is raised here (a failure
+// of some element, if there was one, instead).  A map that never waits for
+// the pool (one element, on a thread outside it) is never polled.
 template <class F>
-auto parallel_map(std::size_t count, F&& map_one)
+auto parallel_map(std::size_t count, F&& map_one, Interruption* interruption = nullptr)
     -> std::vector<std::invoke_result_t<F&, std::size_t>> {
     using R = std::invoke_result_t<F&, std::size_t>;
     static_assert(std::is_default_constructible_v<R> && std::is_move_assignable_v<R>,
@@ -110,7 +127,11 @@ auto parallel_map(std::size_t count, F&& map_one)
 
     const detail::Splitter splitter(current_num_threads());
     std::vector<R> slots(count);
-    const detail::PieceTally tally = detail::map_piece(0, count, splitter, slots, map_one, false);
+    const detail::PieceTally tally =
+        detail::map_piece(0, count, splitter, slots, map_one, false, interruption);
+    if (interruption != nullptr && interruption->cancelled()) {
+        throw Interrupted{};
+    }
     detail::require_every_slot_written(tally, count);
     return slots;
 }

@@ -15,6 +15,7 @@
 #include <type_traits>
 #include <vector>
 
+#include "pool/interruption.hpp"
 #include "pool/job.hpp"
 #include "pool/latch.hpp"
 #include "pool/platform.hpp"
@@ -131,9 +132,11 @@ public:
 
     // Hands `task` to the injector queue and blocks this thread, which must
     // not be one of this pool's workers, on its own latch until a worker
-    // has run it.
+    // has run it.  With an interruption, the thread wakes every
+    // poll_interval to poll it while it waits (the task still runs to its
+    // end; the interruption only tells it to stop early).
     template <class F>
-    auto run_from_outside(F& task);
+    auto run_from_outside(F& task, Interruption* interruption = nullptr);
 
     // The machinery shared by workers and joins.
     WorkerThread& worker(std::size_t index) noexcept { return *workers_[index]; }
@@ -153,13 +156,25 @@ private:
 };
 
 template <class F>
-auto ThreadPool::run_from_outside(F& task) {
-    LockLatch& latch = LockLatch::of_this_thread();
+auto ThreadPool::run_from_outside(F& task, Interruption* interruption) {
     auto body = [&task](bool) { return task(); };
+    if (interruption == nullptr) {
+        LockLatch& latch = LockLatch::of_this_thread();
+        StackJob job(body, latch, no_worker);
+        injector_.push_newest(job);
+        sleep_.announce_work();
+        latch.wait_and_reset();
+        return job.outcome().take();
+    }
+    // The poll may run the caller's code, which may start another call on
+    // this thread and wait for it too: each wait has a latch of its own.
+    LockLatch latch;
     StackJob job(body, latch, no_worker);
     injector_.push_newest(job);
     sleep_.announce_work();
-    latch.wait_and_reset();
+    while (!latch.wait_for_and_reset(poll_interval)) {
+        interruption->poll();
+    }
     return job.outcome().take();
 }
 
