@@ -62,8 +62,11 @@ InFlightCall::~InFlightCall() {
 int InFlightCall::acquire(const RegistryHeader& registry, PyObject* array, const Place& place,
                           std::size_t& slot) {
     const std::lock_guard lock(calls_mutex);
-    // Room first: once the borrow is taken, recording it cannot fail.
-    held_.reserve(held_.size() + 1);
+    // Room first (growing geometrically): once the borrow is taken,
+    // recording it cannot fail.
+    if (held_.size() == held_.capacity()) {
+        held_.reserve(held_.empty() ? 16 : 2 * held_.size());
+    }
     const int code = acquire_shared_at(registry, array, place);
     if (code == borrow_granted) {
         slot = held_.size();
