@@ -211,6 +211,61 @@ def test_a_child_gives_back_borrows_of_other_threads_to_a_foreign_registry(chang
     )
 
 
+FORK_FROM_A_SIGNAL_HANDLER = """
+    import os
+    import signal
+    import subprocess
+    import sys
+    import time
+
+    import numpy as np
+    import orven
+
+    parent = os.getpid()
+    series = np.random.default_rng(4).normal(size=1 << 20)
+    orven.extract_features([{"s": series}])
+    start = time.perf_counter()
+    orven.extract_features([{"s": series}])
+    one = time.perf_counter() - start
+    data = [{"s": series} for _ in range(max(4, int(6.0 / one)))]
+    children = []
+
+    def fork_here(signum, frame):
+        # Runs on the calling thread while it waits for the workers.
+        if not children and os.getpid() == parent:
+            pid = os.fork()
+            children.append(pid)
+            if pid == 0:
+                signal.alarm(20)
+
+    signal.signal(signal.SIGUSR1, fork_here)
+    subprocess.Popen([sys.executable, "-c",
+                      "import os, signal, sys, time; time.sleep(0.5); os.kill(int(sys.argv[1]), signal.SIGUSR1)",
+                      str(parent)])
+    try:
+        result = orven.extract_features(data)
+        outcome = "result" if len(result) == len(data) else "short"
+    except BaseException as error:
+        outcome = type(error).__name__
+    if os.getpid() != parent:
+        # The child went on with the parent's call, whose workers it does
+        # not have: that call must end, and the next one work.
+        [again] = orven.extract_features([{"x": np.arange(5.0)}, {"y": np.arange(3.0)}])[:1]
+        os._exit(0 if outcome != "result" and again["x"]["sum_values"] == 10.0 else 1)
+    assert outcome == "result", outcome
+    assert children and children[0] > 0, "the handler never ran during the call"
+    _, status = os.waitpid(children[0], 0)
+    print("CHILD", os.waitstatus_to_exitcode(status))
+"""
+
+
+def test_a_fork_from_a_signal_handler_mid_call_leaves_the_child_working():
+    child = run_python(FORK_FROM_A_SIGNAL_HANDLER, {"RAYON_NUM_THREADS": "2"}, timeout=120, check=False)
+    assert child.returncode == 0 and "CHILD 0" in child.stdout, (
+        f"exit {child.returncode}\n{child.stdout}\n{child.stderr[-3000:]}"
+    )
+
+
 # ---------------------------------------------------------- out of memory
 
 OUT_OF_MEMORY = """

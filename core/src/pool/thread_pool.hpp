@@ -15,6 +15,7 @@
 #include <type_traits>
 #include <vector>
 
+#include "fatal/fatal_error.hpp"
 #include "pool/interruption.hpp"
 #include "pool/job.hpp"
 #include "pool/latch.hpp"
@@ -134,7 +135,9 @@ public:
     // not be one of this pool's workers, on its own latch until a worker
     // has run it.  With an interruption, the thread wakes every
     // poll_interval to poll it while it waits (the task still runs to its
-    // end; the interruption only tells it to stop early).
+    // end; the interruption only tells it to stop early).  If the poll
+    // forked and this is the child, the task can never run there: that is
+    // a fatal error of the call.
     template <class F>
     auto run_from_outside(F& task, Interruption* interruption = nullptr);
 
@@ -144,6 +147,10 @@ public:
     SleepCoordinator& sleep() noexcept { return sleep_; }
     const std::atomic<bool>& terminating() const noexcept { return terminating_; }
 
+    // Marks, in a forked child, the pool inherited from the parent: none of
+    // its threads exists there, so nothing handed to it will ever run.
+    void abandon_after_fork() noexcept { abandoned_.store(true, std::memory_order_relaxed); }
+
 private:
     void start_workers(std::size_t num_threads, const ThreadStarter& start_thread);
     void stop_workers() noexcept;
@@ -151,6 +158,7 @@ private:
     SleepCoordinator sleep_;
     detail::JobQueue injector_;
     std::atomic<bool> terminating_{false};
+    std::atomic<bool> abandoned_{false};
     std::vector<std::unique_ptr<WorkerThread>> workers_;
     std::vector<pthread_t> threads_;
 };
@@ -174,6 +182,12 @@ auto ThreadPool::run_from_outside(F& task, Interruption* interruption) {
     sleep_.announce_work();
     while (!latch.wait_for_and_reset(poll_interval)) {
         interruption->poll();
+        if (abandoned_.load(std::memory_order_relaxed)) {
+            // The poll ran code that forked, and this is the child: the
+            // job will never run.  Nothing that runs here refers to it, so
+            // this frame may go.
+            fatal::raise("the worker pool was lost to fork() in the middle of this call");
+        }
     }
     return job.outcome().take();
 }
