@@ -5,12 +5,16 @@
 #   1. the C++ core, bindings and benchmarks built with -Werror, and the
 #      core's unit tests run through CTest;
 #   2. the pool and driver tests built again under ThreadSanitizer and run;
-#   3. the bindings checked against the free-threaded interpreter's ABI
+#   3. the core, its tests and the benchmarks cross-compiled for AArch64 and
+#      the tests run under qemu-user (scripts/cross-test.sh aarch64);
+#   4. the bindings checked against the free-threaded interpreter's ABI
 #      (-DPy_GIL_DISABLED with the 3.13 headers, syntax only);
-#   4. for Python 3.11 with NumPy 1.26 and Python 3.13 with NumPy 2.x: a
+#   5. for Python 3.11 with NumPy 1.26 and Python 3.13 with NumPy 2.x: a
 #      fresh virtual environment, `pip install .[test]`, the pytest suite,
-#      and the quickstart example;
-#   5. the pytest suite again, on Python 3.11 with NumPy 1.26, against the
+#      and the quickstart example; for 3.13 the install is instead the
+#      auditwheel-repaired wheel built from the sdist (scripts/wheel-check.sh)
+#      with the typing and recipe extras, whose tests then run too;
+#   6. the pytest suite again, on Python 3.11 with NumPy 1.26, against the
 #      module built with AddressSanitizer and UndefinedBehaviorSanitizer
 #      (scripts/sanitize-test.sh).
 #
@@ -147,6 +151,10 @@ suite_pattern="$(printf '%s\n' "${suites[@]}" | sort -u | sed 's/[][\\.^$*+?(){}
 "${norandom[@]}" ctest --test-dir build/ci-tsan --output-on-failure --no-tests=error \
     -R "^(${suite_pattern})\\."
 
+# ------------------------------------------- AArch64 under emulation
+step "C++: core and tests cross-compiled for AArch64, run under qemu-user"
+bash "$ROOT/scripts/cross-test.sh" aarch64
+
 # ------------------------------------- free-threaded header check (3.13)
 step "bindings: syntax check against the free-threaded ABI (-DPy_GIL_DISABLED)"
 binding_sources=()
@@ -165,12 +173,15 @@ for source in "${binding_sources[@]}"; do
 done
 
 # ------------------------------------------------------- Python suites
+# The 3.13 suite installs the wheel a user would get (built from the sdist,
+# repaired by auditwheel) with the type checkers and recipe libraries, so the
+# typing and recipe tests run there; the 3.11 suite installs from the tree.
 python_suite() {
-    local python="$1" numpy_requirement="$2" venv="$3"
+    local python="$1" numpy_requirement="$2" venv="$3" source="${4:-.}" extras="${5:-test}"
     step "python: $("$python" -V) with $numpy_requirement in $venv"
     "$python" -m venv --clear "$venv"
     "$venv/bin/python" -m pip install --quiet "$numpy_requirement" "pytest>=7"
-    "$venv/bin/python" -m pip install --quiet ".[test]"
+    "$venv/bin/python" -m pip install --quiet "$source[$extras]"
     "$venv/bin/python" -c 'import numpy, orven; print("orven from", orven.__file__, "with numpy", numpy.__version__)'
     step "python: pytest ($("$python" -V))"
     (cd "$ROOT" && "$venv/bin/python" -m pytest -p no:cacheprovider tests)
@@ -179,7 +190,9 @@ python_suite() {
 }
 
 python_suite "$PY311" "numpy==1.26.*" build/ci-venv-3.11
-python_suite "$PY313" "numpy>=2" build/ci-venv-3.13
+step "wheels: sdist, wheel from the sdist, auditwheel show and repair ($("$PY313" -V))"
+repaired_wheel="$(bash scripts/wheel-check.sh "$PY313" build/ci-wheel-3.13 | tail -n 1)"
+python_suite "$PY313" "numpy>=2" build/ci-venv-3.13 "$repaired_wheel" "test,typing,recipes"
 
 # ------------------------------------ AddressSanitizer + UndefinedBehaviorSanitizer
 # Reuses the 3.11 environment made above; any sanitizer finding fails it.

@@ -1,12 +1,23 @@
 #include "fatal/fatal_error.hpp"
 
-#include <execinfo.h>
-#include <sys/syscall.h>
+#include <pthread.h>
 #include <unistd.h>
+
+// Backtraces come from glibc's or macOS's <execinfo.h>; other C libraries
+// (musl) have none, and the report says so instead.
+#if __has_include(<execinfo.h>)
+#include <execinfo.h>
+#define ORVEN_HAS_BACKTRACE 1
+#endif
+#if defined(__linux__)
+#include <sys/syscall.h>
+#endif
 
 #include <array>
 #include <atomic>
+#include <cstdint>
 #include <cstdlib>
+#include <cstring>
 #include <memory>
 
 namespace orven::fatal {
@@ -22,6 +33,7 @@ bool backtraces_enabled() {
     return enabled;
 }
 
+#if defined(ORVEN_HAS_BACKTRACE)
 std::string capture_backtrace() {
     std::array<void*, 128> frames{};
     const int count = ::backtrace(frames.data(), static_cast<int>(frames.size()));
@@ -36,6 +48,26 @@ std::string capture_backtrace() {
         text += '\n';
     }
     return text;
+}
+#else
+std::string capture_backtrace() { return "stack backtrace:\n  <unavailable on this platform>\n"; }
+#endif
+
+// The kernel's number for the calling thread, as other tools show it.
+std::uint64_t current_thread_id() {
+#if defined(__linux__)
+    return static_cast<std::uint64_t>(::syscall(SYS_gettid));
+#elif defined(__APPLE__)
+    std::uint64_t id = 0;
+    ::pthread_threadid_np(nullptr, &id);
+    return id;
+#else
+    // No portable numeric id: the handle's bits, where it is an integer.
+    const pthread_t self = ::pthread_self();
+    std::uint64_t id = 0;
+    std::memcpy(&id, &self, sizeof self < sizeof id ? sizeof self : sizeof id);
+    return id;
+#endif
 }
 
 void write_all(int fd, std::string_view text) noexcept {
@@ -93,9 +125,8 @@ void write_report(const Location& location, std::string_view message) {
     const std::string backtrace = backtraces_enabled() ? capture_backtrace() : std::string();
     // Neither the pool's workers nor the interpreter's threads carry a name
     // that this system gave them.
-    const auto thread_id = static_cast<std::uint64_t>(::syscall(SYS_gettid));
     write_all(STDERR_FILENO,
-              format_report("<unnamed>", thread_id, location, message, first, backtrace));
+              format_report("<unnamed>", current_thread_id(), location, message, first, backtrace));
 }
 
 void raise(std::string message, std::source_location where) {

@@ -54,7 +54,8 @@ void* allocate_aligned(std::size_t size, std::align_val_t alignment) {
 }  // namespace
 
 // Blocks come from malloc and posix_memalign, so the runtime's own operator
-// delete (which calls free) releases them correctly.
+// delete (which calls free, for the aligned forms too, in libstdc++ on glibc
+// or musl and in libc++ on macOS) releases them correctly.
 void* operator new(std::size_t size) { return allocate(size); }
 void* operator new[](std::size_t size) { return allocate(size); }
 void* operator new(std::size_t size, std::align_val_t alignment) {

@@ -44,30 +44,44 @@ std::uint64_t bits(double value) { return std::bit_cast<std::uint64_t>(value); }
 
 namespace reference {
 
+// IEEE 754 leaves the sign of a NaN made from numbers alone (inf - inf,
+// 0 / 0) to the processor; the values are x86-64's, which sets it.  A NaN
+// operand is passed on made quiet, the first one where both are NaN.
+double nan_of(double a, double b) {
+    constexpr std::uint64_t quiet = std::uint64_t{1} << 51;
+    if (std::isnan(a)) return std::bit_cast<double>(bits(a) | quiet);
+    if (std::isnan(b)) return std::bit_cast<double>(bits(b) | quiet);
+    return std::bit_cast<double>(std::uint64_t{0xfff8000000000000});
+}
+double plus(double a, double b) { const double r = a + b; return std::isnan(r) ? nan_of(a, b) : r; }
+double minus(double a, double b) { const double r = a - b; return std::isnan(r) ? nan_of(a, b) : r; }
+double times(double a, double b) { const double r = a * b; return std::isnan(r) ? nan_of(a, b) : r; }
+double over(double a, double b) { const double r = a / b; return std::isnan(r) ? nan_of(a, b) : r; }
+
 double count(const Series& x) { return static_cast<double>(static_cast<std::uint64_t>(x.size())); }
 
 double sum(const Series& x) {
     double acc = -0.0;
     for (std::size_t i = 0; i < x.size(); ++i) {
-        acc = acc + x[i];
+        acc = plus(acc, x[i]);
     }
     return acc;
 }
 
-double mean(const Series& x) { return sum(x) / count(x); }
+double mean(const Series& x) { return over(sum(x), count(x)); }
 
 double variance(const Series& x) {
     if (x.empty()) {
         return std::bit_cast<double>(0x7ff8000000000000ULL);
     }
-    const double m = sum(x) / count(x);
+    const double m = over(sum(x), count(x));
     double q = -0.0;
     for (std::size_t i = 0; i < x.size(); ++i) {
-        const double d = x[i] - m;
-        const double t = d * d;
-        q = q + t;
+        const double d = minus(x[i], m);
+        const double t = times(d, d);
+        q = plus(q, t);
     }
-    return q / count(x);
+    return over(q, count(x));
 }
 
 double standard_deviation(const Series& x) { return std::sqrt(variance(x)); }
@@ -75,10 +89,10 @@ double standard_deviation(const Series& x) { return std::sqrt(variance(x)); }
 double root_mean_square(const Series& x) {
     double r = -0.0;
     for (std::size_t i = 0; i < x.size(); ++i) {
-        const double t = x[i] * x[i];
-        r = r + t;
+        const double t = times(x[i], x[i]);
+        r = plus(r, t);
     }
-    return std::sqrt(r / count(x));
+    return std::sqrt(over(r, count(x)));
 }
 
 // The four-block fold, `greater` standing for > (maximum) or < (minimum).
@@ -154,7 +168,7 @@ std::optional<double> median(const Series& x) {
     const std::size_t h = n / 2;
     if (n == 0) return std::bit_cast<double>(0x7ff8000000000000ULL);
     if (n % 2 == 1) return sorted[h];
-    return (sorted[h - 1] + sorted[h]) * 0.5;
+    return times(plus(sorted[h - 1], sorted[h]), 0.5);
 }
 
 // The ten values in feature order, or nullopt where the set refuses.

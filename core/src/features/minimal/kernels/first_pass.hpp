@@ -1,13 +1,13 @@
 #pragma once
 
-#include <emmintrin.h>
-
 #include <cstddef>
 
+#include "features/common/element_read.hpp"
 #include "features/common/series_view.hpp"
 #include "features/minimal/kernels/extrema.hpp"
 #include "features/minimal/kernels/extrema_blocks.hpp"
 #include "features/minimal/kernels/pass_parts.hpp"
+#include "features/minimal/kernels/two_lanes.hpp"
 
 namespace orven::features::minimal::kernels {
 
@@ -36,24 +36,24 @@ FirstPassResult first_pass(common::SeriesView series) {
     double squares = -0.0;
     auto add = [&](double value) {
         if constexpr (parts.sum) {
-            sum += value;
+            sum = lanes::add(sum, value);
         }
         if constexpr (parts.sum_of_squares) {
             squares += value * value;
         }
     };
-    // The same for two elements held in a register: the squares are formed
+    // The same for two elements held side by side: the squares are formed
     // side by side (each rounded on its own, as above), the additions still
     // one after the other.
-    auto add_pair = [&](__m128d pair) {
+    auto add_pair = [&](lanes::Pair pair) {
         if constexpr (parts.sum) {
-            sum += _mm_cvtsd_f64(pair);
-            sum += _mm_cvtsd_f64(_mm_unpackhi_pd(pair, pair));
+            sum = lanes::add(sum, lanes::low(pair));
+            sum = lanes::add(sum, lanes::high(pair));
         }
         if constexpr (parts.sum_of_squares) {
-            const __m128d square = _mm_mul_pd(pair, pair);
-            squares += _mm_cvtsd_f64(square);
-            squares += _mm_cvtsd_f64(_mm_unpackhi_pd(square, square));
+            const lanes::Pair square = lanes::multiply(pair, pair);
+            squares += lanes::low(square);
+            squares += lanes::high(square);
         }
     };
 
@@ -61,8 +61,8 @@ FirstPassResult first_pass(common::SeriesView series) {
     if constexpr (parts.extrema) {
         ExtremaBlocks blocks;
         for (; n - i >= 4; i += 4) {
-            const __m128d low = _mm_loadu_pd(x + i);
-            const __m128d high = _mm_loadu_pd(x + i + 2);
+            const lanes::Pair low = lanes::load(x + i);
+            const lanes::Pair high = lanes::load(x + i + 2);
             if (ExtremaBlocks::holds_nan(low, high)) {
                 break;
             }
@@ -79,7 +79,7 @@ FirstPassResult first_pass(common::SeriesView series) {
         }
     }
     for (; i < n; ++i) {
-        const double value = x[i];
+        const double value = common::element_at(x, i);
         if constexpr (parts.stop_at_nan) {
             if (value != value) {
                 result.holds_nan = true;

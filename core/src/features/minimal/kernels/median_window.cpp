@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <limits>
 
+#include "features/common/element_read.hpp"
 #include "features/minimal/kernels/middle_selection.hpp"
 
 namespace orven::features::minimal::kernels {
@@ -42,7 +43,7 @@ MedianWindow median_window(common::SeriesView series, std::span<double> scratch)
     const std::size_t stratum = n / s;
     double* sample = scratch.data();
     for (std::size_t i = 0; i < s; ++i) {
-        sample[i] = series[i * stratum + scramble(i) % stratum];
+        sample[i] = common::element_at(series, i * stratum + scramble(i) % stratum);
     }
     // The middle rank of the series maps to this rank of the sample; the
     // sample rank of a fixed quantile has a standard deviation of at most

@@ -1,12 +1,14 @@
 #include "features/minimal/kernels/middle_selection.hpp"
 
-#include <emmintrin.h>
-
 #include <algorithm>
+#include <array>
 #include <bit>
 #include <cstdint>
 #include <limits>
 #include <utility>
+
+#include "features/common/element_read.hpp"
+#include "features/minimal/kernels/two_lanes.hpp"
 
 namespace orven::features::minimal::kernels {
 namespace {
@@ -17,19 +19,17 @@ constexpr std::size_t short_range = 16;
 constexpr double inf = std::numeric_limits<double>::infinity();
 
 // How many of values[0, count) lie below `pivot` (or at most at it, with
-// `inclusive`): two lanes at a time, a lane's all-ones mask counting as -1.
+// `inclusive`): two lanes at a time.
 template <bool inclusive>
 std::size_t count_up_to(const double* values, std::size_t count, double pivot) {
-    const __m128d bound = _mm_set1_pd(pivot);
-    __m128i tally = _mm_setzero_si128();
+    const lanes::Pair bound = lanes::splat(pivot);
+    lanes::Tally tally = lanes::zero_tally();
     std::size_t i = 0;
     for (; count - i >= 2; i += 2) {
-        const __m128d pair = _mm_loadu_pd(values + i);
-        const __m128d in = inclusive ? _mm_cmple_pd(pair, bound) : _mm_cmplt_pd(pair, bound);
-        tally = _mm_sub_epi64(tally, _mm_castpd_si128(in));
+        const lanes::Pair pair = lanes::load(values + i);
+        tally = lanes::count(tally, inclusive ? lanes::less_equal(pair, bound) : lanes::less(pair, bound));
     }
-    auto total = static_cast<std::size_t>(_mm_cvtsi128_si64(tally)) +
-                 static_cast<std::size_t>(_mm_cvtsi128_si64(_mm_unpackhi_epi64(tally, tally)));
+    std::size_t total = lanes::total(tally);
     for (; i < count; ++i) {
         total += inclusive ? values[i] <= pivot : values[i] < pivot;
     }
@@ -73,6 +73,34 @@ double least_above(const double* values, std::size_t count, double pivot) {
 
 double median_of_three(double a, double b, double c) {
     return std::max(std::min(a, b), std::min(std::max(a, b), c));
+}
+
+std::size_t count_negatives(common::SeriesView series) {
+    std::size_t negatives = 0;
+    for (std::size_t i = 0; i < series.size(); ++i) {
+        negatives += common::element_at(series, i) < 0.0;
+    }
+    return negatives;
+}
+
+// The zeros of the series at ranks `rank` and `rank + 1` among its zeros,
+// counted in series order from 0.
+std::array<double, 2> zeros_in_series_order(common::SeriesView series, std::size_t rank) {
+    std::array<double, 2> found{0.0, 0.0};
+    std::size_t seen = 0;
+    for (std::size_t i = 0; i < series.size(); ++i) {
+        const double value = common::element_at(series, i);
+        if (value == 0.0) {
+            if (seen == rank) {
+                found[0] = value;
+            } else if (seen == rank + 1) {
+                found[1] = value;
+                break;
+            }
+            ++seen;
+        }
+    }
+    return found;
 }
 
 }  // namespace
@@ -123,6 +151,17 @@ MiddleValues select_middle(double* values, double* scratch, std::size_t count, s
     }
     std::sort(values, values + count);
     return {values[rank], values[want]};
+}
+
+double median_from_middle(common::SeriesView series, MiddleValues middle, std::size_t rank,
+                          bool pair) {
+    if (middle.lower == 0.0 && middle.upper == 0.0) {
+        const auto zeros = zeros_in_series_order(series, rank - count_negatives(series));
+        return pair ? (zeros[0] + zeros[1]) * 0.5 : zeros[0];
+    }
+    // At most one of a pair is a zero now, and a zero of either sign added
+    // to a non-zero value gives that value: its sign is moot.
+    return pair ? lanes::add(middle.lower, middle.upper) * 0.5 : middle.lower;
 }
 
 }  // namespace orven::features::minimal::kernels

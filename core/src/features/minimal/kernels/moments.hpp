@@ -5,6 +5,7 @@
 
 #include "features/common/series_view.hpp"
 #include "features/minimal/kernels/median_candidates.hpp"
+#include "features/minimal/kernels/two_lanes.hpp"
 
 namespace orven::features::minimal::kernels {
 
@@ -18,11 +19,11 @@ inline double count_of(common::SeriesView series) {
 }
 
 // S / N; for the empty series -0.0 / 0.0, a NaN.
-inline double mean_of(double sum, double count) { return sum / count; }
+inline double mean_of(double sum, double count) { return lanes::divide(sum, count); }
 
 // sqrt(R / N); for the empty series the root of -0.0 / 0.0.
 inline double root_mean_square_of(double sum_of_squares, double count) {
-    return std::sqrt(sum_of_squares / count);
+    return std::sqrt(lanes::divide(sum_of_squares, count));
 }
 
 // The population variance Q / N around the mean S / N, given S from a

@@ -1,8 +1,9 @@
 #include "features/minimal/kernels/nan_scan.hpp"
 
-#include <emmintrin.h>
-
 #include <cstddef>
+
+#include "features/common/element_read.hpp"
+#include "features/minimal/kernels/two_lanes.hpp"
 
 namespace orven::features::minimal::kernels {
 
@@ -13,18 +14,19 @@ bool holds_nan(common::SeriesView series) {
     // Eight elements per test: the unordered compares are cheap, the branch
     // is what costs.
     for (; n - i >= 8; i += 8) {
-        const __m128d a = _mm_loadu_pd(x + i);
-        const __m128d b = _mm_loadu_pd(x + i + 2);
-        const __m128d c = _mm_loadu_pd(x + i + 4);
-        const __m128d d = _mm_loadu_pd(x + i + 6);
-        const __m128d unordered = _mm_or_pd(_mm_or_pd(_mm_cmpunord_pd(a, a), _mm_cmpunord_pd(b, b)),
-                                            _mm_or_pd(_mm_cmpunord_pd(c, c), _mm_cmpunord_pd(d, d)));
-        if (_mm_movemask_pd(unordered) != 0) {
+        const lanes::Pair a = lanes::load(x + i);
+        const lanes::Pair b = lanes::load(x + i + 2);
+        const lanes::Pair c = lanes::load(x + i + 4);
+        const lanes::Pair d = lanes::load(x + i + 6);
+        const lanes::Mask nan = lanes::either(lanes::either(lanes::is_nan(a), lanes::is_nan(b)),
+                                              lanes::either(lanes::is_nan(c), lanes::is_nan(d)));
+        if (lanes::bits(nan) != 0) {
             return true;
         }
     }
     for (; i < n; ++i) {
-        if (x[i] != x[i]) {
+        const double value = common::element_at(x, i);
+        if (value != value) {
             return true;
         }
     }

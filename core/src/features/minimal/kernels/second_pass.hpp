@@ -1,11 +1,11 @@
 #pragma once
 
-#include <emmintrin.h>
-
 #include <cstddef>
 
+#include "features/common/element_read.hpp"
 #include "features/common/series_view.hpp"
 #include "features/minimal/kernels/median_candidates.hpp"
+#include "features/minimal/kernels/two_lanes.hpp"
 
 namespace orven::features::minimal::kernels {
 
@@ -19,26 +19,26 @@ double second_pass(common::SeriesView series, double mean, MedianCandidates* col
     const std::size_t n = series.size();
     double total = -0.0;
     MedianCandidates local = candidates ? *collector : MedianCandidates({0.0, 0.0}, nullptr);
-    const __m128d centre = _mm_set1_pd(mean);
+    const lanes::Pair centre = lanes::splat(mean);
     std::size_t i = 0;
     // Two elements per step: the deviations and squares side by side (each
     // rounded on its own), the additions one after the other.
     for (; n - i >= 2; i += 2) {
-        const __m128d pair = _mm_loadu_pd(x + i);
+        const lanes::Pair pair = lanes::load(x + i);
         if constexpr (deviations) {
-            const __m128d deviation = _mm_sub_pd(pair, centre);
-            const __m128d square = _mm_mul_pd(deviation, deviation);
-            total += _mm_cvtsd_f64(square);
-            total += _mm_cvtsd_f64(_mm_unpackhi_pd(square, square));
+            const lanes::Pair deviation = lanes::subtract(pair, centre);
+            const lanes::Pair square = lanes::multiply(deviation, deviation);
+            total += lanes::low(square);
+            total += lanes::high(square);
         }
         if constexpr (candidates) {
             local.take_pair(pair);
         }
     }
     for (; i < n; ++i) {
-        const double value = x[i];
+        const double value = common::element_at(x, i);
         if constexpr (deviations) {
-            const double deviation = value - mean;
+            const double deviation = lanes::subtract(value, mean);
             total += deviation * deviation;
         }
         if constexpr (candidates) {

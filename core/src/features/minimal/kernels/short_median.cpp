@@ -26,26 +26,20 @@
 #include <algorithm>
 #include <array>
 #include <bit>
-#include <cstring>
 #include <limits>
 #include <string>
 #include <utility>
 
 #include "fatal/fatal_error.hpp"
 
+#include "features/common/element_read.hpp"
+#include "features/minimal/kernels/middle_selection.hpp"
 #include "features/minimal/kernels/moments.hpp"
 
 namespace orven::features::minimal::kernels {
 namespace {
 
 constexpr std::size_t sorted_range = 8;
-
-// Elements of the series may be unaligned: each is read by copying its bytes.
-double element(common::SeriesView series, std::size_t index) {
-    double value;
-    std::memcpy(&value, series.data() + index, sizeof value);
-    return value;
-}
 
 // Ascending and stable, so it never moves an element past an equal one.
 void insertion_sort(double* values, std::size_t count) {
@@ -120,26 +114,6 @@ double least(const double* values, std::size_t count) {
     return smallest;
 }
 
-// The zeros of the series at ranks `rank` and `rank + 1` among its zeros,
-// counted in series order from 0 (the second only where `pair`).
-std::array<double, 2> zeros_in_series_order(common::SeriesView series, std::size_t rank) {
-    std::array<double, 2> found{0.0, 0.0};
-    std::size_t seen = 0;
-    for (std::size_t i = 0; i < series.size(); ++i) {
-        const double value = element(series, i);
-        if (value == 0.0) {
-            if (seen == rank) {
-                found[0] = value;
-            } else if (seen == rank + 1) {
-                found[1] = value;
-                break;
-            }
-            ++seen;
-        }
-    }
-    return found;
-}
-
 }  // namespace
 
 double short_median(common::SeriesView series) {
@@ -148,7 +122,7 @@ double short_median(common::SeriesView series) {
         return positive_quiet_nan;
     }
     if (n == 1) {
-        return element(series, 0);
+        return common::element_at(series, 0);
     }
     if (n > short_median_limit) {
         // The stack copy has room for short series only; callers dispatch
@@ -156,11 +130,7 @@ double short_median(common::SeriesView series) {
         fatal::raise("short median called with " + std::to_string(n) + " elements");
     }
     std::array<double, short_median_limit> copy;
-    std::memcpy(copy.data(), series.data(), n * sizeof(double));
-    std::size_t negatives = 0;
-    for (std::size_t i = 0; i < n; ++i) {
-        negatives += copy[i] < 0.0 ? 1 : 0;
-    }
+    common::copy_elements(series, copy.data());
 
     const bool pair = n % 2 == 0;
     const std::size_t rank = pair ? n / 2 - 1 : n / 2;  // the lower middle
@@ -168,15 +138,7 @@ double short_median(common::SeriesView series) {
     const double lower = copy[rank];
     const double upper = pair ? least(copy.data() + rank + 1, n - rank - 1) : lower;
 
-    if (lower == 0.0 && upper == 0.0) {
-        // Both middle elements are zeros: their signs come from the stable
-        // order, where the zeros follow the negatives in series order.
-        const auto zeros = zeros_in_series_order(series, rank - negatives);
-        return pair ? (zeros[0] + zeros[1]) * 0.5 : zeros[0];
-    }
-    // At most one of a pair is a zero, and a zero of either sign added to a
-    // non-zero value gives that value: its sign is moot.
-    return pair ? (lower + upper) * 0.5 : lower;
+    return median_from_middle(series, MiddleValues{lower, upper}, rank, pair);
 }
 
 }  // namespace orven::features::minimal::kernels

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <array>
 
+#include "features/common/element_read.hpp"
 #include "features/minimal/kernels/median_window.hpp"
 #include "features/minimal/kernels/middle_selection.hpp"
 #include "features/minimal/kernels/moments.hpp"
@@ -27,36 +28,6 @@ MedianWindow window_for(common::SeriesView series, double* room, std::size_t cap
     return median_window(series, std::span<double>(room, capacity));
 }
 
-std::size_t count_negatives(common::SeriesView series) {
-    std::size_t negatives = 0;
-    for (const double value : series) {
-        negatives += value < 0.0;
-    }
-    return negatives;
-}
-
-// The zeros of the series at ranks `rank` and `rank + 1` among its zeros,
-// counted in series order from 0.  In the stable order the zeros (of either
-// sign: they compare equal) stand together in series order right after the
-// negative elements, so these stand at stable positions L + rank and
-// L + rank + 1, L the count of negatives.
-std::array<double, 2> zeros_in_series_order(common::SeriesView series, std::size_t rank) {
-    std::array<double, 2> found{0.0, 0.0};
-    std::size_t seen = 0;
-    for (const double value : series) {
-        if (value == 0.0) {
-            if (seen == rank) {
-                found[0] = value;
-            } else if (seen == rank + 1) {
-                found[1] = value;
-                break;
-            }
-            ++seen;
-        }
-    }
-    return found;
-}
-
 }  // namespace
 
 StableMedian::StableMedian(common::SeriesView series)
@@ -77,7 +48,7 @@ double StableMedian::finish() {
         return positive_quiet_nan;
     }
     if (n == 1) {
-        return series_[0];
+        return common::element_at(series_, 0);
     }
     const bool pair = n % 2 == 0;
     const std::size_t rank = pair ? n / 2 - 1 : n / 2;  // the lower middle
@@ -98,7 +69,7 @@ double StableMedian::finish() {
         std::size_t local_rank = rank - below;
         if (!bracketed) {
             // The sample misjudged the middle: select among all elements.
-            std::copy(series_.begin(), series_.end(), values);
+            common::copy_elements(series_, values);
             count = n;
             local_rank = rank;
         }
@@ -111,13 +82,7 @@ double StableMedian::finish() {
         middle = select_middle(values, scratch, count, local_rank, pair);
     }
 
-    if (middle.lower == 0.0 && middle.upper == 0.0) {
-        const auto zeros = zeros_in_series_order(series_, rank - count_negatives(series_));
-        return pair ? (zeros[0] + zeros[1]) * 0.5 : zeros[0];
-    }
-    // At most one of a pair is a zero now, and a zero of either sign added
-    // to a non-zero value gives that value: its sign is moot.
-    return pair ? (middle.lower + middle.upper) * 0.5 : middle.lower;
+    return median_from_middle(series_, middle, rank, pair);
 }
 
 double stable_median(common::SeriesView series) {

@@ -1,0 +1,149 @@
+"""The installed type information: mypy and pyright, run on small programs
+outside the source tree, must accept a correct use of `orven` and flag each
+misuse with the error a user would see.  Both resolve `orven` from this
+interpreter's site-packages, so these tests check what a `pip install`
+ships, not the files in the repository."""
+
+import importlib.util
+import json
+import re
+import shutil
+import subprocess
+import sys
+import textwrap
+
+import pytest
+
+CORRECT = """
+    from typing import reveal_type
+
+    import numpy as np
+    import orven
+
+    records = [{"a": np.array([1.0, 2.0, 4.0])}, {"b": np.zeros(3)}]
+    result = orven.extract_features(records)
+    median: float = result[0]["a"]["median"]
+    for record in result:
+        for column, features in record.items():
+            print(column.upper(), features["variance"] + features["length"])
+    reveal_type(result)
+"""
+
+# One misuse per line; the checkers must report each on its own line.
+MISUSES = {
+    "wrong_result_type": 'label: str = orven.extract_features(records)[0]["a"]["median"]',
+    "unknown_feature": 'orven.extract_features(records)[0]["a"]["medain"]',
+    "record_not_in_a_list": "orven.extract_features(records[0])",
+    "integer_array": 'orven.extract_features([{"a": np.arange(3)}])',
+}
+MISUSE_PROGRAM = "\n".join(
+    [
+        "import numpy as np",
+        "import numpy.typing as npt",
+        "import orven",
+        "records: list[dict[str, npt.NDArray[np.float64]]] = []",
+        *MISUSES.values(),
+    ]
+)
+FIRST_MISUSE_LINE = 5
+
+# What each checker says about each misuse (a fragment of its message).
+EXPECTED = {
+    "mypy": {
+        "wrong_result_type": r'Incompatible types in assignment \(expression has type "float", variable has type "str"\)',
+        "unknown_feature": r'TypedDict "Features" has no key "medain"',
+        "record_not_in_a_list": r'Argument 1 to "extract_features" has incompatible type "dict\[str, ndarray',
+        "integer_array": r'incompatible type .*signedinteger.*; expected .*float64',
+    },
+    "pyright": {
+        "wrong_result_type": r'Type "float" is not assignable to declared type "str"',
+        "unknown_feature": r'"medain" is not a defined key in "Features"',
+        "record_not_in_a_list": r'Argument of type "dict\[str, NDArray\[float64\]\]" cannot be assigned to parameter "data"',
+        "integer_array": r'cannot be assigned to parameter "data".*"int_?" is not a subtype of "float64"',
+    },
+}
+
+
+def checker_command(name):
+    if importlib.util.find_spec(name) is None:
+        pytest.skip(f"{name} is not installed (pip install .[typing])")
+    if name == "mypy":
+        return [sys.executable, "-m", "mypy", "--strict", "--no-incremental",
+                "--output", "json", "program.py"]
+    return [sys.executable, "-m", "pyright", "--outputjson",
+            "--pythonpath", sys.executable, "program.py"]
+
+
+def check(name, directory, source):
+    """Runs the checker on `source` as program.py in `directory`; returns its
+    exit status, its raw output and its messages as a dict from line number
+    (1-based) to a list of (severity, message text)."""
+    (directory / "program.py").write_text(textwrap.dedent(source))
+    completed = subprocess.run(checker_command(name), cwd=directory,
+                               capture_output=True, text=True, timeout=300)
+    output = completed.stdout + completed.stderr
+    messages = {}
+    if name == "mypy":
+        for line in completed.stdout.splitlines():
+            item = json.loads(line)
+            messages.setdefault(item["line"], []).append((item["severity"], item["message"]))
+    else:
+        for item in json.loads(completed.stdout)["generalDiagnostics"]:
+            line = item["range"]["start"]["line"] + 1
+            messages.setdefault(line, []).append((item["severity"], item["message"]))
+    return completed.returncode, output, messages
+
+
+@pytest.fixture(scope="module")
+def installed_stub():
+    spec = importlib.util.find_spec("orven-stubs")
+    if spec is None:
+        pytest.fail("the stub package orven-stubs is not installed beside orven")
+    return spec
+
+
+@pytest.mark.parametrize("name", ["mypy", "pyright"])
+def test_correct_use_type_checks(name, tmp_path, installed_stub):
+    code, output, messages = check(name, tmp_path, CORRECT)
+    # (mypy's JSON mode exits with 1 on the reveal_type note alone.)
+    assert code in (0, 1), output
+    assert not [text for kind, text in sum(messages.values(), []) if kind == "error"], output
+    revealed = [text for kind, text in sum(messages.values(), [])
+                if kind in ("note", "information")]
+    # The result is the precise type, not Any (which a missing stub gives).
+    assert len(revealed) == 1, output
+    assert re.search(r"list\[dict\[str, (TypedDict\(orven\.)?Features", revealed[0]), output
+
+
+@pytest.mark.parametrize("name", ["mypy", "pyright"])
+def test_misuses_are_flagged(name, tmp_path, installed_stub):
+    code, output, by_line = check(name, tmp_path, MISUSE_PROGRAM)
+    assert code != 0, output
+    for offset, misuse in enumerate(MISUSES):
+        line = FIRST_MISUSE_LINE + offset
+        errors = [text for kind, text in by_line.get(line, []) if kind == "error"]
+        assert any(re.search(EXPECTED[name][misuse], text, re.DOTALL) for text in errors), (
+            f"{misuse} (line {line}) not flagged as expected by {name}:\n{output}")
+    assert set(by_line) == set(range(FIRST_MISUSE_LINE, FIRST_MISUSE_LINE + len(MISUSES))), output
+
+
+def test_stub_matches_the_module(installed_stub):
+    """The stub declares what the module exports and the feature names it
+    returns, in the module's order."""
+    import ast
+
+    import numpy as np
+
+    import orven
+
+    (location,) = installed_stub.submodule_search_locations
+    with open(f"{location}/__init__.pyi", encoding="utf-8") as stub:
+        tree = ast.parse(stub.read())
+    functions = {node.name for node in tree.body if isinstance(node, ast.FunctionDef)}
+    assert functions == set(orven.__all__)
+    features = next(node for node in tree.body
+                    if isinstance(node, ast.ClassDef) and node.name == "Features")
+    declared = [node.target.id for node in features.body if isinstance(node, ast.AnnAssign)]
+    returned = orven.extract_features([{"x": np.array([1.0, 2.0])}])[0]["x"]
+    assert declared == list(returned)
+    assert all(type(value) is float for value in returned.values())
