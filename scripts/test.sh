@@ -13,7 +13,10 @@
 #      fresh virtual environment, `pip install .[test]`, the pytest suite,
 #      and the quickstart example; for 3.13 the install is instead the
 #      auditwheel-repaired wheel built from the sdist (scripts/wheel-check.sh)
-#      with the typing and recipe extras, whose tests then run too.
+#      with the typing and recipe extras, whose tests then run too;
+#   6. the pytest suite again, on Python 3.11 with NumPy 1.26, against the
+#      module built with AddressSanitizer and UndefinedBehaviorSanitizer
+#      (scripts/sanitize-test.sh).
 #
 # Exits non-zero at the first failure.  Build products go to build/ci-*.
 
@@ -190,5 +193,10 @@ python_suite "$PY311" "numpy==1.26.*" build/ci-venv-3.11
 step "wheels: sdist, wheel from the sdist, auditwheel show and repair ($("$PY313" -V))"
 repaired_wheel="$(bash scripts/wheel-check.sh "$PY313" build/ci-wheel-3.13 | tail -n 1)"
 python_suite "$PY313" "numpy>=2" build/ci-venv-3.13 "$repaired_wheel" "test,typing,recipes"
+
+# ------------------------------------ AddressSanitizer + UndefinedBehaviorSanitizer
+# Reuses the 3.11 environment made above; any sanitizer finding fails it.
+step "python: pytest against the module built with ASan + UBSan ($("$PY311" -V))"
+ORVEN_SANITIZE_VENV=build/ci-venv-3.11 bash scripts/sanitize-test.sh tests
 
 step "all tests passed in $((SECONDS - START)) s"

@@ -83,3 +83,129 @@ def as_bits(result):
          for column, features in record.items()}
         for record in result
     ]
+
+
+# ------------------------------------------------------------------ reference
+# A small pure-Python reference of the ten features.  Python floats are IEEE
+# 754 doubles and every operation below is rounded by itself, in the order the
+# statistics define, so the reference gives the exact bits the module must
+# return.
+
+QUIET_NAN = from_bits(0x7FF8000000000000)  # the NaN with its sign bit clear
+INF = math.inf
+
+
+class AnyNaN:
+    """Marks a result that must be a NaN whose sign and payload are not
+    fixed (the quotient -0.0 / 0.0 of the empty series)."""
+
+
+ANY_NAN = AnyNaN()
+
+
+def sequential_sum(terms):
+    total = -0.0
+    for term in terms:
+        total = total + term
+    return total
+
+
+def extreme(values, start, better, absolute=False):
+    """Maximum (better = >), minimum (better = <) or absolute maximum by the
+    four-block procedure, signed zeros included."""
+
+    def step(acc, v):
+        if acc != acc:
+            return v
+        return v if better(v, acc) else acc
+
+    def join(p, q):
+        if q != q:
+            return p
+        return p if better(p, q) else q
+
+    mapped = [abs(v) for v in values] if absolute else list(values)
+    n = len(values)
+    if n == 0:
+        return start
+    if n < 4:
+        acc = start
+        for v in mapped:
+            acc = step(acc, v)
+        return acc
+    partial = [start] * 4
+    i = 0
+    while i + 3 < n:
+        if any(v != v for v in values[i : i + 4]):
+            break
+        for j in range(4):
+            partial[j] = step(partial[j], mapped[i + j])
+        i += 4
+    acc = join(join(partial[3], partial[1]), join(partial[2], partial[0]))
+    for v in mapped[i:]:
+        acc = step(acc, v)
+    return acc
+
+
+def reference_median(values):
+    n = len(values)
+    if n == 0:
+        return QUIET_NAN
+    if n == 1:
+        return values[0]
+    if any(v != v for v in values):
+        return None  # refused
+    ordered = sorted(values)  # stable; -0.0 and +0.0 compare equal
+    h = n // 2
+    if n % 2:
+        return ordered[h]
+    return (ordered[h - 1] + ordered[h]) * 0.5
+
+
+def reference_features(values):
+    """The ten features of one series, or None where the median refuses."""
+    median = reference_median(values)
+    if median is None:
+        return None
+    n = len(values)
+    count = float(n)
+    total = sequential_sum(values)
+    if n == 0:
+        mean = ANY_NAN
+        variance = QUIET_NAN
+        standard_deviation = QUIET_NAN
+        root_mean_square = ANY_NAN
+    else:
+        mean = total / count
+        deviations = sequential_sum((v - mean) * (v - mean) for v in values)
+        variance = deviations / count
+        standard_deviation = math.sqrt(variance)
+        root_mean_square = math.sqrt(sequential_sum(v * v for v in values) / count)
+    return {
+        "absolute_maximum": extreme(values, -INF, lambda a, b: a > b, absolute=True),
+        "mean": mean,
+        "median": median,
+        "variance": variance,
+        "standard_deviation": standard_deviation,
+        "length": count,
+        "maximum": extreme(values, -INF, lambda a, b: a > b),
+        "minimum": extreme(values, INF, lambda a, b: a < b),
+        "root_mean_square": root_mean_square,
+        "sum_values": total,
+    }
+
+
+def mismatches(expected, actual, label):
+    found = []
+    for name in FEATURE_ORDER:
+        want, got = expected[name], actual[name]
+        if got is ANY_NAN:  # the reference's own marker
+            got = math.nan
+        if not isinstance(got, float):
+            found.append(f"{label} {name}: not a float: {got!r}")
+        elif want is ANY_NAN:
+            if not math.isnan(got):
+                found.append(f"{label} {name}: want a NaN, got {describe(got)}")
+        elif bits(want) != bits(got):
+            found.append(f"{label} {name}: want {describe(want)}, got {describe(got)}")
+    return found

@@ -290,6 +290,41 @@ def test_registry_published_before_ours_is_used():
     """)
 
 
+@pytest.mark.parametrize("mutation, released", [
+    # Nothing about the borrow changed: the foreign registry gets it back.
+    ("values", True),
+    # The array now sits at another place than the one it was borrowed at:
+    # the foreign registry would not know that borrow, so it keeps it.
+    ("dtype", False),
+    ("strides", False),
+])
+def test_a_foreign_registry_is_released_what_it_granted(mutation, released):
+    run_with_tests_path(f"""
+    fake = FakeRegistry()
+    fake.publish()
+    owner = np.arange(8.0)
+    changed, other = owner[:4], np.arange(3.0)
+
+    class Records(list):
+        def __iter__(self):
+            for index, record in enumerate(list.__iter__(self)):
+                if index == 1:
+                    if {mutation!r} == "values":
+                        owner[7] = 5.0  # beside the view, not in it
+                    elif {mutation!r} == "dtype":
+                        changed.dtype = np.float32
+                    else:
+                        changed.strides = (16,)
+                yield record
+
+    result = orven.extract_features(Records([{{"c": changed}}, {{"o": other}}]))
+    assert result[0]["c"]["sum_values"] == 6.0
+    released = [id(array) for kind, array in fake.calls if kind == "release"]
+    assert id(other) in released
+    assert (id(changed) in released) == {released!r}, fake.calls
+    """)
+
+
 @pytest.mark.parametrize("code, message", [
     (-1, "called `Result::unwrap()` on an `Err` value: AlreadyBorrowed"),
     (7, "Unexpected return code 7 from borrow checking API"),

@@ -65,6 +65,12 @@ public:
     void release_shared(const void* base, const BorrowKey& key);
     void release_exclusive(const void* base, const BorrowKey& key);
 
+    // Held by the thread that forks, from just before fork() until just
+    // after it in parent and child, so that the child finds the records
+    // whole.  Its holders never wait for anything while they hold it.
+    void lock_across_fork() noexcept { mutex_.lock(); }
+    void unlock_after_fork() noexcept { mutex_.unlock(); }
+
 private:
     // Positive: that many shared borrows; negative: an exclusive borrow.  A
     // count of zero is never kept.

@@ -4,6 +4,7 @@
 
 #include "borrow/registry.hpp"
 
+#include <atomic>
 #include <memory>
 #include <string>
 #include <utility>
@@ -24,20 +25,14 @@ namespace orven::bindings::borrow {
 // header's state pointer (a RegistryState).  Called attached to the
 // interpreter, with an ndarray (or subclass instance).
 
-namespace {
-
-// Where a view lives in the registry.
-struct Place {
-    const void* base;
-    BorrowKey key;
-};
-
 Place place_of(PyObject* array) {
     // Our registry is published only after an array passed intake, which
     // loaded the array API, so this does not reach NumPy again.
     const numpy::ArrayApi& api = numpy::array_api();
     return Place{base_address(array, api.ndarray_type), borrow_key(array, api.feature_version)};
 }
+
+namespace {
 
 // No failure may unwind into a foreign caller: the only failures here are
 // internal faults (a release of a borrow that is not held, memory
@@ -116,6 +111,10 @@ void destroy_registry(PyObject* capsule) {
 
 namespace {
 
+// Set once our registry is published for good; never cleared, as the
+// capsule that owns it is never released.
+std::atomic<RegistryState*> published{nullptr};
+
 // Creates an empty registry, wraps its header in a capsule (which frees the
 // registry when it goes) and sets that capsule as the registry attribute of
 // `multiarray`.  The returned header lives for the rest of the process: a
@@ -138,6 +137,7 @@ errors::Result<const RegistryHeader*> publish_registry(PyObject* multiarray) {
     }
     // Kept for the rest of the process, like a registry found on the module.
     static_cast<void>(capsule.release());
+    published.store(static_cast<RegistryState*>(header->flags), std::memory_order_release);
     return header;
 }
 
@@ -201,6 +201,35 @@ const RegistryHeader& registry_header() {
 const RegistryHeader* registry_header_if_ready() noexcept {
     const RegistryHeader* const* header = header_cache.get();
     return header != nullptr ? *header : nullptr;
+}
+
+// ------------------------------------------------- borrows of admitted arrays
+
+RegistryState* published_state() noexcept { return published.load(std::memory_order_acquire); }
+
+bool is_ours(const RegistryHeader& registry) noexcept {
+    // Our operations exist once per process, so they tell our header apart
+    // from any other module's.
+    return registry.release == &release_shared;
+}
+
+int acquire_shared_at(const RegistryHeader& registry, PyObject* array, const Place& place) {
+    if (is_ours(registry)) {
+        return state_of(registry.flags).acquire_shared(place.base, place.key);
+    }
+    return registry.acquire(registry.flags, array);
+}
+
+bool release_shared_at(const RegistryHeader& registry, PyObject* array, const Place& place) {
+    if (is_ours(registry)) {
+        state_of(registry.flags).release_shared(place.base, place.key);
+        return true;
+    }
+    if (place_of(array) != place) {
+        return false;
+    }
+    registry.release(registry.flags, array);
+    return true;
 }
 
 }  // namespace orven::bindings::borrow

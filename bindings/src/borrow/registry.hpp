@@ -10,6 +10,8 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "borrow/borrow_state.hpp"
+
 namespace orven::bindings::borrow {
 
 // Name of the capsule (and of the multiarray module's attribute holding it).
@@ -50,5 +52,42 @@ const RegistryHeader& registry_header();
 
 // The header if it was found or published already, else null.
 const RegistryHeader* registry_header_if_ready() noexcept;
+
+// ------------------------------------------------- borrows of admitted arrays
+
+// Where a view lives in the registry: its base address and key, computed
+// from the array's fields as they are now.
+struct Place {
+    const void* base;
+    BorrowKey key;
+
+    friend bool operator==(const Place&, const Place&) = default;
+};
+
+// The place of an ndarray (or subclass instance).  Needs the array API
+// loaded (any array that passed intake has loaded it).
+Place place_of(PyObject* array);
+
+// The state of the registry this process published, or null while it has
+// published none.
+RegistryState* published_state() noexcept;
+
+// Whether `registry` is the one this process published.
+bool is_ours(const RegistryHeader& registry) noexcept;
+
+// Takes one shared borrow of `array`, whose place was computed just before.
+// Our own registry records exactly `place`; another module's computes its
+// own from the array, which has not changed in between.  Returns the
+// acquire operation's code.
+int acquire_shared_at(const RegistryHeader& registry, PyObject* array, const Place& place);
+
+// Drops the shared borrow that acquire_shared_at took at `place`, whatever
+// the caller's code did to the array object since.  Our own registry drops
+// exactly `place`, never reading the array again.  Another module's
+// registry can only be given the array itself and computes the place anew:
+// if the array no longer has the place it was borrowed at, that registry
+// would not know the borrow (and might fail on it), so it is not called and
+// the borrow stays there.  Returns whether the borrow was dropped.
+bool release_shared_at(const RegistryHeader& registry, PyObject* array, const Place& place);
 
 }  // namespace orven::bindings::borrow

@@ -22,26 +22,39 @@ using python::PyRef;
 
 // ------------------------------------------------------ admitted arrays
 
-errors::Result<AdmittedArray> AdmittedArray::admit(PyObject* value) {
+errors::Result<AdmittedArray> AdmittedArray::admit(PyObject* value, borrow::InFlightCall& call) {
     if (!numpy::is_float64_vector(value)) {
         return errors::cast_error(value, reinterpret_cast<PyObject*>(numpy::array_api().ndarray_type));
     }
     const borrow::RegistryHeader& registry = borrow::registry_header();
     python::PyRef array = python::PyRef::borrow(value);
-    const int code = registry.acquire(registry.flags, array.get());
+    const numpy::ArrayObject* fields = numpy::as_array(value);
+    const Snapshot snapshot{
+        .data = fields->data,
+        .count = static_cast<std::size_t>(fields->dimensions[0]),
+        .contiguous = (fields->flags & (numpy::c_contiguous_flag | numpy::fortran_contiguous_flag)) != 0 &&
+                      fields->data != nullptr,
+        .place = borrow::place_of(value),
+    };
+    std::size_t slot = 0;
+    const int code = call.acquire(registry, array.get(), snapshot.place, slot);
     if (code == borrow::borrow_conflicts) {
         fatal::raise("called `Result::unwrap()` on an `Err` value: AlreadyBorrowed");
     }
     if (code != borrow::borrow_granted) {
         fatal::raise("Unexpected return code " + std::to_string(code) + " from borrow checking API");
     }
-    return AdmittedArray(std::move(array));
+    return AdmittedArray(std::move(array), registry, call, slot, snapshot);
 }
 
 AdmittedArray& AdmittedArray::operator=(AdmittedArray&& other) noexcept {
     if (this != &other) {
         release_borrow();
         array_ = std::move(other.array_);
+        registry_ = other.registry_;
+        call_ = other.call_;
+        slot_ = other.slot_;
+        snapshot_ = other.snapshot_;
     }
     return *this;
 }
@@ -52,26 +65,21 @@ void AdmittedArray::release_borrow() noexcept {
     if (!array_) {
         return;  // moved from
     }
-    // Holding a borrow means the registry was found when it was taken.
-    const borrow::RegistryHeader* registry = borrow::registry_header_if_ready();
-    if (registry == nullptr) {
-        fatal::abort_with("an admitted array outlived the borrow registry; aborting\n");
+    // A release never fails unless the registry's own records are broken,
+    // and then nothing sound is left to do.
+    try {
+        call_->release(*registry_, array_.get(), snapshot_.place, slot_);
+    } catch (...) {
+        fatal::abort_with("fatal error inside the borrow registry; aborting\n");
     }
-    registry->release(registry->flags, array_.get());
     array_.reset();
 }
 
 errors::Result<features::common::SeriesView> AdmittedArray::series_view() const {
-    const numpy::ArrayObject* array = numpy::as_array(array_.get());
-    if ((array->flags & (numpy::c_contiguous_flag | numpy::fortran_contiguous_flag)) == 0 || array->data == nullptr) {
+    if (!snapshot_.contiguous) {
         return errors::ErrorValue::with_message(PyExc_TypeError, "The given array is not contiguous");
     }
-    Py_ssize_t count = 1;
-    for (int i = 0; i < array->nd; ++i) {
-        count *= array->dimensions[i];
-    }
-    return features::common::SeriesView(reinterpret_cast<const double*>(array->data),
-                                         static_cast<std::size_t>(count));
+    return features::common::SeriesView(reinterpret_cast<const double*>(snapshot_.data), snapshot_.count);
 }
 
 // -------------------------------------------------------- one record
@@ -148,10 +156,11 @@ Result<PyRef> output_key(PyObject* key) {
 }
 
 // One item of `data` (a dict or subclass) as its columns: each key a str
-// with a UTF-8 form; each value admitted as a NumPy array.  The entries are
-// checked in the dict's order, each key before its value.  The columns'
-// output keys go to `records`.
-Result<ArrayMap> convert_record(PyObject* item, ArrayMapList& records) {
+// with a UTF-8 form; each value admitted as a NumPy array, its borrow taken
+// through `call`.  The entries are checked in the dict's order, each key
+// before its value.  The columns' output keys go to `records`.
+Result<ArrayMap> convert_record(PyObject* item, ArrayMapList& records,
+                                borrow::InFlightCall& call) {
     if (!PyDict_Check(item)) {
         return errors::cast_error(item, reinterpret_cast<PyObject*>(&PyDict_Type));
     }
@@ -161,7 +170,7 @@ Result<ArrayMap> convert_record(PyObject* item, ArrayMapList& records) {
     for (DictEntry entry; walk.next(entry);) {
         errors::Status name = check_column_name(entry.key.get());
         if (!name.ok()) return std::move(name).error();
-        Result<AdmittedArray> array = AdmittedArray::admit(entry.value.get());
+        Result<AdmittedArray> array = AdmittedArray::admit(entry.value.get(), call);
         if (!array.ok()) return std::move(array).error();
         Result<PyRef> key = output_key(entry.key.get());
         if (!key.ok()) return std::move(key).error();
@@ -242,7 +251,7 @@ void reserve_for(ArrayMapList& records, PyObject* data) {
     records.reserve(static_cast<std::size_t>(length));
 }
 
-Result<ArrayMapList> convert_sequence(PyObject* data) {
+Result<ArrayMapList> convert_sequence(PyObject* data, borrow::InFlightCall& call) {
     // A str is a sequence too, but never meant as one here.
     if (PyUnicode_Check(data)) {
         return ErrorValue::with_message(PyExc_TypeError, "Can't extract `str` to `Vec`");
@@ -257,7 +266,7 @@ Result<ArrayMapList> convert_sequence(PyObject* data) {
     Result<PyRef> iterator = errors::checked(PyObject_GetIter(data));
     if (!iterator.ok()) return std::move(iterator).error();
     while (PyRef item = PyRef::steal(PyIter_Next(iterator.value().get()))) {
-        Result<ArrayMap> record = convert_record(item.get(), records);
+        Result<ArrayMap> record = convert_record(item.get(), records, call);
         if (!record.ok()) return std::move(record).error();
         records.push_back(std::move(record).value());
     }
@@ -269,8 +278,8 @@ Result<ArrayMapList> convert_sequence(PyObject* data) {
 
 }  // namespace
 
-Result<ArrayMapList> convert_data(PyObject* data) {
-    Result<ArrayMapList> records = convert_sequence(data);
+Result<ArrayMapList> convert_data(PyObject* data, borrow::InFlightCall& call) {
+    Result<ArrayMapList> records = convert_sequence(data, call);
     if (!records.ok()) {
         return wrap_argument_error(std::move(records).error(), "data");
     }

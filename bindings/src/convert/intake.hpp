@@ -10,6 +10,8 @@
 #include <string>
 #include <vector>
 
+#include "borrow/in_flight_calls.hpp"
+#include "borrow/registry.hpp"
 #include "features/common/series_view.hpp"
 #include "python/failure.hpp"
 
@@ -18,14 +20,19 @@ namespace orven::bindings::intake {
 // ------------------------------------------------------ admitted arrays
 
 // A NumPy array accepted for one call, holding one shared borrow in the
-// borrow registry for as long as it lives.
+// borrow registry for as long as it lives.  What the array is (its data,
+// length, contiguity and place in the registry) is taken once, at
+// admission: caller code that runs later in the call may change the array
+// object (its dtype, strides or shape), and neither the computation nor the
+// release of the borrow may follow it there.
 class AdmittedArray {
 public:
     // Accepts a one-dimensional native float64 ndarray (or subclass) and
     // takes a shared borrow of it.  Refusals are the cast error with target
     // ndarray; an unreachable NumPy, an unusable borrow registry or an
-    // exclusively borrowed array are fatal errors.
-    static errors::Result<AdmittedArray> admit(PyObject* value);
+    // exclusively borrowed array are fatal errors.  The borrow is taken
+    // and released through `call`, which must outlive the admitted array.
+    static errors::Result<AdmittedArray> admit(PyObject* value, borrow::InFlightCall& call);
 
     AdmittedArray(AdmittedArray&& other) noexcept = default;
     AdmittedArray& operator=(AdmittedArray&& other) noexcept;
@@ -34,15 +41,30 @@ public:
     // Releases the borrow, then drops the reference.
     ~AdmittedArray();
 
-    // The array's data in place; TypeError "The given array is not
-    // contiguous" unless it is C- or Fortran-contiguous with non-null data.
+    // The admitted data in place; TypeError "The given array is not
+    // contiguous" unless it was C- or Fortran-contiguous with non-null data
+    // when admitted.
     errors::Result<features::common::SeriesView> series_view() const;
 
 private:
-    explicit AdmittedArray(python::PyRef array) noexcept : array_(std::move(array)) {}
+    // The array as admitted.
+    struct Snapshot {
+        const char* data;
+        std::size_t count;
+        bool contiguous;
+        borrow::Place place;
+    };
+
+    AdmittedArray(python::PyRef array, const borrow::RegistryHeader& registry,
+                  borrow::InFlightCall& call, std::size_t slot, const Snapshot& snapshot) noexcept
+        : array_(std::move(array)), registry_(&registry), call_(&call), slot_(slot), snapshot_(snapshot) {}
     void release_borrow() noexcept;
 
     python::PyRef array_;
+    const borrow::RegistryHeader* registry_ = nullptr;
+    borrow::InFlightCall* call_ = nullptr;
+    std::size_t slot_ = 0;
+    Snapshot snapshot_{};
 };
 
 // ---------------------------------------------------------- array maps
@@ -119,8 +141,9 @@ private:
 // ------------------------------------------------------------ conversion
 
 // The argument `data` (a sequence of dicts, not a str) as the call's array
-// maps, in its order.  Failures carry the "argument 'data': " wrapping.
-errors::Result<ArrayMapList> convert_data(PyObject* data);
+// maps, in its order, every borrow taken through `call`.  Failures carry
+// the "argument 'data': " wrapping.
+errors::Result<ArrayMapList> convert_data(PyObject* data, borrow::InFlightCall& call);
 
 // The driver's input: views into the admitted arrays' own buffers (nothing
 // copied), every column of every record in order, into `series` (cleared

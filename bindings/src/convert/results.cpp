@@ -84,10 +84,11 @@ namespace {
 Result<PyRef> feature_dict(PyObject* feature_template, const features::minimal::FeatureValues& values) {
     const FeatureNameKeys& keys = feature_name_keys();
     Result<PyRef> features = errors::checked(PyDict_Copy(feature_template));
-    if (!features.ok()) return std::move(features).error();
+    if (!features.ok()) return features;
     for (std::size_t i = 0; i < values.size(); ++i) {
-        PyRef value = errors::infallible(PyFloat_FromDouble(values[i]));
-        if (PyDict_SetItem(features.value().get(), keys[i], value.get()) < 0) {
+        Result<PyRef> value = errors::checked(PyFloat_FromDouble(values[i]));
+        if (!value.ok()) return value;
+        if (PyDict_SetItem(features.value().get(), keys[i], value.value().get()) < 0) {
             return errors::fetch();
         }
     }
@@ -97,11 +98,12 @@ Result<PyRef> feature_dict(PyObject* feature_template, const features::minimal::
 Result<PyRef> record_dict(PyObject* feature_template,
                           std::span<const features::minimal::FeatureValues> values,
                           std::span<const PyRef> column_keys) {
-    PyRef columns = errors::infallible(PyDict_New());
+    Result<PyRef> columns = errors::checked(PyDict_New());
+    if (!columns.ok()) return columns;
     for (std::size_t c = 0; c < values.size(); ++c) {
         Result<PyRef> features = feature_dict(feature_template, values[c]);
         if (!features.ok()) return std::move(features).error();
-        if (PyDict_SetItem(columns.get(), column_keys[c].get(), features.value().get()) < 0) {
+        if (PyDict_SetItem(columns.value().get(), column_keys[c].get(), features.value().get()) < 0) {
             return errors::fetch();
         }
     }
@@ -117,12 +119,15 @@ Result<PyRef> convert_results(std::span<const features::minimal::FeatureValues> 
     if (!prototype.ok()) return std::move(prototype).error();
     const python::CollectorPause pause;
     const std::span<const PyRef> keys(layout.column_keys);
-    PyRef list = errors::infallible(PyList_New(static_cast<Py_ssize_t>(layout.record_ends.size())));
+    // Every object made here is in proportion to the input, so failing to
+    // make one (MemoryError) ends the call like any other error.
+    Result<PyRef> list = errors::checked(PyList_New(static_cast<Py_ssize_t>(layout.record_ends.size())));
+    if (!list.ok()) return list;
     std::size_t first_column = 0;
     bool complete = true;
     for (std::size_t i = 0; i < layout.record_ends.size(); ++i) {
         if (!extraction.wait_for(layout.record_ends[i])) {
-            complete = false;  // a series failed: finish() below raises it
+            complete = false;  // a series failed or the call was interrupted: finish() raises it
             break;
         }
         const std::size_t count = layout.record_ends[i] - first_column;
@@ -131,7 +136,7 @@ Result<PyRef> convert_results(std::span<const features::minimal::FeatureValues> 
         if (!record.ok()) return std::move(record).error();
         first_column = layout.record_ends[i];
         // The list was made at its final length; each slot is filled once.
-        PyList_SET_ITEM(list.get(), static_cast<Py_ssize_t>(i), std::move(record).value().release());
+        PyList_SET_ITEM(list.value().get(), static_cast<Py_ssize_t>(i), std::move(record).value().release());
     }
     extraction.finish();
     if (!complete) {

@@ -9,9 +9,11 @@
 #include <string_view>
 #include <vector>
 
+#include "borrow/in_flight_calls.hpp"
 #include "convert/intake.hpp"
 #include "convert/results.hpp"
 #include "extractor/extraction_in_progress.hpp"
+#include "pool/interruption.hpp"
 #include "python/entry_point.hpp"
 
 namespace orven::bindings::module {
@@ -31,14 +33,18 @@ ErrorValue argument_error(std::string message) {
 }
 
 // The name goes into the text as str() gives it, lone surrogates included:
-// the message is a Python string and can hold them.
+// the message is a Python string and can hold them.  The text is formed
+// here, in the body of the call, not when the error is raised: str() of a
+// str subclass runs the caller's code, and whatever that raises (a
+// PanicException included) must meet the handling of the body.  An error
+// raised by str() replaces the TypeError.
 ErrorValue unexpected_keyword(PyObject* keyword) {
-    auto name = std::make_shared<const python::PyRef>(python::PyRef::borrow(keyword));
-    return ErrorValue::deferred(python::PyRef::borrow(PyExc_TypeError), [name] {
-        PyRef text = errors::str_object(name->get());
-        return errors::infallible(PyUnicode_FromFormat(
-            "extract_features() got an unexpected keyword argument '%U'", text.get()));
-    });
+    Result<PyRef> text = errors::checked(PyObject_Str(keyword));
+    if (!text.ok()) return std::move(text).error();
+    auto message = std::make_shared<const PyRef>(errors::infallible(PyUnicode_FromFormat(
+        "extract_features() got an unexpected keyword argument '%U'", text.value().get())));
+    return ErrorValue::deferred(python::PyRef::borrow(PyExc_TypeError),
+                                [message] { return message->clone(); });
 }
 
 bool names_the_parameter(PyObject* keyword) {
@@ -84,6 +90,35 @@ errors::Result<PyObject*> bind_data_argument(PyObject* const* args, Py_ssize_t p
 
 // ------------------------------------------ intake, computation, results
 
+// Signals that arrive while the pool computes: the calling thread keeps the
+// interpreter for the whole call (other Python threads see the call as one
+// step), but while it waits for the workers it runs the interpreter's
+// signal handlers every few tens of milliseconds.  If one raises
+// (KeyboardInterrupt from Ctrl-C), the call stops and raises that.
+class SignalPoll {
+public:
+    pool::Interruption& interruption() noexcept { return interruption_; }
+
+    // The exception a signal handler raised, once the call was interrupted.
+    ErrorValue take_raised() {
+        return ErrorValue::from_object(std::move(raised_));
+    }
+
+private:
+    static bool poll(void* context) noexcept {
+        if (PyErr_CheckSignals() == 0) {
+            return false;
+        }
+        // Kept as it is: it is raised again unchanged once every task ended.
+        auto* self = static_cast<SignalPoll*>(context);
+        self->raised_ = PyRef::steal(python::get_raised_exception());
+        return true;
+    }
+
+    PyRef raised_;
+    pool::Interruption interruption_{&SignalPoll::poll, this};
+};
+
 // The arrays are held, with their borrows, until the driver has ended; the
 // result objects are made while it computes, each record as soon as its
 // values are ready (no Python code runs meanwhile, and a failure of the
@@ -91,7 +126,11 @@ errors::Result<PyObject*> bind_data_argument(PyObject* const* args, Py_ssize_t p
 // waits for the workers and releases the arrays as it leaves, before the
 // entry point raises anything.
 Result<PyRef> extract(PyObject* data) {
-    Result<intake::ArrayMapList> arrays = intake::convert_data(data);
+    // Borrows that calls of threads lost to a fork left in another module's
+    // registry go back first.
+    borrow::release_orphaned_borrows();
+    borrow::InFlightCall call;
+    Result<intake::ArrayMapList> arrays = intake::convert_data(data, call);
     if (!arrays.ok()) return std::move(arrays).error();
     std::vector<features::common::SeriesView> series;
     errors::Status built = intake::build_series_list(arrays.value(), series);
@@ -103,8 +142,13 @@ Result<PyRef> extract(PyObject* data) {
     Result<PyRef> list = [&] {
         // The calling thread keeps the interpreter while the pool computes;
         // the workers only read the views.
-        extractor::ExtractionInProgress extraction(series, slots);
-        return results::convert_results(slots, layout, extraction);
+        SignalPoll signals;
+        try {
+            extractor::ExtractionInProgress extraction(series, slots, &signals.interruption());
+            return results::convert_results(slots, layout, extraction);
+        } catch (const pool::Interrupted&) {
+            return Result<PyRef>(signals.take_raised());
+        }
     }();
     arrays.value().release();
     return list;

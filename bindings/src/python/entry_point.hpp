@@ -8,6 +8,7 @@
 #include <Python.h>
 
 #include <exception>
+#include <new>
 #include <optional>
 #include <source_location>
 #include <string>
@@ -51,7 +52,7 @@ private:
 inline constexpr const char* textless_failure_message = "native code failed without a message";
 
 // Runs `body` (() -> Result<python::PyRef>) and translates its outcome.
-// A fatal error has unwound through the body, releasing everything the body
+// std::bad_alloc becomes MemoryError.  A fatal error has unwound through the body, releasing everything the body
 // owned, before it becomes a PanicException here.
 template <class Body>
 PyObject* entry_point(Body&& body,
@@ -60,10 +61,16 @@ PyObject* entry_point(Body&& body,
     try {
         std::optional<Result<python::PyRef>> outcome;
         std::optional<std::string> failure;
+        bool out_of_memory = false;
         try {
             outcome.emplace(std::forward<Body>(body)());
         } catch (const fatal::FatalError& error) {
             failure = error.message();
+        } catch (const std::bad_alloc&) {
+            // Memory in proportion to the input could not be had (smaller
+            // requests never throw): an ordinary MemoryError, which the
+            // caller can handle; there is nothing to report.
+            out_of_memory = true;
         } catch (const std::exception& error) {
             // Not one of ours, so nobody has reported it yet.
             fatal::write_report(fatal::Location::from(where), error.what());
@@ -76,6 +83,8 @@ PyObject* entry_point(Body&& body,
         PyObject* result = nullptr;
         if (failure) {
             panic_exception(std::move(*failure)).restore();
+        } else if (out_of_memory) {
+            PyErr_NoMemory();
         } else if (outcome->ok()) {
             result = std::move(*outcome).value().release();
         } else {

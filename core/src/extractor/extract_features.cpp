@@ -10,7 +10,8 @@
 namespace orven::extractor {
 
 void extract_features_into(std::span<const features::common::SeriesView> series,
-                           std::span<features::minimal::FeatureValues> values) {
+                           std::span<features::minimal::FeatureValues> values,
+                           pool::Interruption* interruption) {
     if (series.size() != values.size()) {
         fatal::raise("extract_features_into: " + std::to_string(series.size()) + " series but " +
                      std::to_string(values.size()) + " result slots");
@@ -21,10 +22,11 @@ void extract_features_into(std::span<const features::common::SeriesView> series,
     // parallel_map_into asks for the worker count first, so even an empty
     // list brings the pool into being.  Every series writes only its own
     // slot; the pool's joins publish them, so nothing here takes a lock.
-    pool::parallel_map_into(values, [&](std::size_t i) { return feature_set.compute(series[i]); });
+    pool::parallel_map_into(
+        values, [&](std::size_t i) { return feature_set.compute(series[i]); }, interruption);
 }
 
-ResultList extract_features(std::span<const ColumnMap> records) {
+ResultList extract_features(std::span<const ColumnMap> records, pool::Interruption* interruption) {
     std::vector<features::common::SeriesView> series;
     for (const ColumnMap& columns : records) {
         for (const Column& column : columns) {
@@ -32,7 +34,7 @@ ResultList extract_features(std::span<const ColumnMap> records) {
         }
     }
     std::vector<features::minimal::FeatureValues> values(series.size());
-    extract_features_into(series, values);
+    extract_features_into(series, values, interruption);
 
     ResultList results(records.size());
     std::size_t next = 0;

@@ -1,8 +1,15 @@
-// Running out of memory is not a failure of one call: the process reports
-// the size it could not get and aborts, as a plain allocation failure would
-// in the rest of the runtime.  Replacing the throwing forms of operator new
-// keeps std::bad_alloc from travelling through the pool and the module
-// boundary as if it were an ordinary error.
+// What happens when memory runs out depends on how much was asked for.
+//
+// A large request is what a call needs in proportion to its input (a
+// working copy of a series, room for every record of a call); failing it is
+// the input's fault, not the process's, so it throws std::bad_alloc, which
+// travels through the pool like any failure of a task and ends only the
+// call that made it.  A small request is the fixed bookkeeping of the
+// runtime (queue nodes, names, error texts); when even that cannot be had
+// the process is past saving, so it reports the size it could not get and
+// aborts, as a plain allocation failure does in the rest of the runtime.
+
+#include "memory/allocation_failure.hpp"
 
 #include <unistd.h>
 
@@ -13,7 +20,10 @@
 
 namespace {
 
-[[noreturn]] void allocation_failed(std::size_t size) noexcept {
+[[noreturn]] void allocation_failed(std::size_t size) {
+    if (size >= orven::memory::recoverable_allocation_threshold) {
+        throw std::bad_alloc();
+    }
     char text[80];
     const int length =
         std::snprintf(text, sizeof text, "memory allocation of %zu bytes failed\n", size);

@@ -81,6 +81,11 @@ void GlobalPoolCell::after_fork_in_parent() noexcept { creation_.unlock(); }
 void GlobalPoolCell::after_fork_in_child() noexcept {
     // The parent's pool is left as it is: its threads are gone, its locks
     // may be held by them, and destroying it would wait for them forever.
+    // A thread of the child that still waits for work it handed to it (the
+    // forking thread, if it forked from code run while it waited) is told.
+    if (pool_) {
+        pool_->abandon_after_fork();
+    }
     static_cast<void>(pool_.release());
     ready_.store(nullptr);
     failure_.reset();

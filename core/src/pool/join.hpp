@@ -4,6 +4,7 @@
 #include <utility>
 
 #include "pool/global_pool.hpp"
+#include "pool/interruption.hpp"
 #include "pool/job.hpp"
 #include "pool/latch.hpp"
 #include "pool/thread_pool.hpp"
@@ -51,14 +52,15 @@ auto join_on_worker(WorkerThread& worker, A& a, B& b) {
 
 // Runs `a` and `b`, possibly at the same time, and returns both results
 // once both have finished.  On a worker this is join_on_worker; any other
-// thread hands the whole join to the process-wide pool and waits for it.
+// thread hands the whole join to the process-wide pool and waits for it,
+// polling `interruption` (if any) meanwhile.
 template <class A, class B>
-auto join_context(A&& a, B&& b) {
+auto join_context(A&& a, B&& b, Interruption* interruption = nullptr) {
     if (WorkerThread* worker = WorkerThread::current()) {
         return join_on_worker(*worker, a, b);
     }
     auto whole_join = [&] { return join_on_worker(*WorkerThread::current(), a, b); };
-    return global_pool().run_from_outside(whole_join);
+    return global_pool().run_from_outside(whole_join, interruption);
 }
 
 // join_context for tasks that do not care where they run.

@@ -5,6 +5,7 @@
 // (LockLatch).
 
 #include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <cstddef>
 #include <mutex>
@@ -66,6 +67,18 @@ public:
             std::unique_lock lock(mutex_);
             done_changed_.wait(lock, [&] { return done_; });
             done_ = false;
+        });
+    }
+
+    // Waits at most `timeout`; true (and the latch reset) if it was set.
+    bool wait_for_and_reset(std::chrono::milliseconds timeout) noexcept {
+        return bookkeeping([&] {
+            std::unique_lock lock(mutex_);
+            if (!done_changed_.wait_for(lock, timeout, [&] { return done_; })) {
+                return false;
+            }
+            done_ = false;
+            return true;
         });
     }
 

@@ -1,15 +1,15 @@
 #pragma once
 
+#include <algorithm>
 #include <cstddef>
 #include <span>
+#include <string>
 #include <type_traits>
 #include <vector>
 
-#include <algorithm>
-#include <string>
-
 #include "fatal/fatal_error.hpp"
 #include "pool/global_pool.hpp"
+#include "pool/interruption.hpp"
 #include "pool/join.hpp"
 
 namespace orven::pool {
@@ -74,19 +74,28 @@ inline void require_every_slot_written(const PieceTally& tally, std::size_t coun
 // Maps indices [begin, end) into `slots`: divided in two with a join while
 // the splitter says so, otherwise one index after the other, in ascending
 // order, each result into its own slot.  Pieces touch disjoint slots, and
-// the join publishes a piece's writes to the thread that continues.
+// the join publishes a piece's writes to the thread that continues.  A
+// cancelled interruption stops a piece before its next element.
 template <class R, class F>
 PieceTally map_piece(std::size_t begin, std::size_t end, Splitter splitter, R* slots,
-                     F& map_one, bool migrated) {
+                     F& map_one, bool migrated, Interruption* interruption) {
     if (splitter.try_split(end - begin, migrated)) {
         const std::size_t middle = begin + (end - begin) / 2;
         auto [left, right] = join_context(
-            [&](bool moved) { return map_piece(begin, middle, splitter, slots, map_one, moved); },
-            [&](bool moved) { return map_piece(middle, end, splitter, slots, map_one, moved); });
+            [&](bool moved) {
+                return map_piece(begin, middle, splitter, slots, map_one, moved, interruption);
+            },
+            [&](bool moved) {
+                return map_piece(middle, end, splitter, slots, map_one, moved, interruption);
+            },
+            interruption);
         return left.followed_by(right);
     }
     PieceTally tally{begin, 0};
     for (std::size_t i = begin; i < end; ++i) {
+        if (interruption != nullptr && interruption->cancelled()) {
+            break;
+        }
         slots[i] = map_one(i);
         ++tally.written;
     }
@@ -102,8 +111,14 @@ PieceTally map_piece(std::size_t begin, std::size_t end, Splitter splitter, R* s
 // every call, which creates the process-wide pool if needed, even when
 // `count` is 0.  If any map_one fails, every other piece still runs to its
 // end, the partial results are destroyed, and one failure is raised here.
+//
+// With an interruption, a thread outside the pool polls it while it waits
+// for the workers.  Once it is cancelled no piece starts another element;
+// when the running ones have ended, Interrupted is raised here (a failure
+// of some element, if there was one, instead).  A map that never waits for
+// the pool (one element, on a thread outside it) is never polled.
 template <class F>
-auto parallel_map(std::size_t count, F&& map_one)
+auto parallel_map(std::size_t count, F&& map_one, Interruption* interruption = nullptr)
     -> std::vector<std::invoke_result_t<F&, std::size_t>> {
     using R = std::invoke_result_t<F&, std::size_t>;
     static_assert(std::is_default_constructible_v<R> && std::is_move_assignable_v<R>,
@@ -112,7 +127,10 @@ auto parallel_map(std::size_t count, F&& map_one)
     const detail::Splitter splitter(current_num_threads());
     std::vector<R> slots(count);
     const detail::PieceTally tally =
-        detail::map_piece(0, count, splitter, slots.data(), map_one, false);
+        detail::map_piece(0, count, splitter, slots.data(), map_one, false, interruption);
+    if (interruption != nullptr && interruption->cancelled()) {
+        throw Interrupted{};
+    }
     detail::require_every_slot_written(tally, count);
     return slots;
 }
@@ -120,13 +138,16 @@ auto parallel_map(std::size_t count, F&& map_one)
 // The same, into storage the caller provides: slots[i] = map_one(i) for
 // every i, the slots made (and, if it fails, left) by the caller.  For a
 // caller that keeps one flat buffer for a whole call instead of a vector
-// per map.
+// per map.  An interruption works as for parallel_map.
 template <class R, class F>
-void parallel_map_into(std::span<R> slots, F&& map_one) {
+void parallel_map_into(std::span<R> slots, F&& map_one, Interruption* interruption = nullptr) {
     static_assert(std::is_move_assignable_v<R>, "results are moved into the caller's slots");
     const detail::Splitter splitter(current_num_threads());
     const detail::PieceTally tally =
-        detail::map_piece(0, slots.size(), splitter, slots.data(), map_one, false);
+        detail::map_piece(0, slots.size(), splitter, slots.data(), map_one, false, interruption);
+    if (interruption != nullptr && interruption->cancelled()) {
+        throw Interrupted{};
+    }
     detail::require_every_slot_written(tally, slots.size());
 }
 

@@ -4,12 +4,14 @@
 
 #include <atomic>
 #include <memory>
+#include <new>
 #include <span>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "fatal/fatal_error.hpp"
+#include "pool/interruption.hpp"
 #include "pool/thread_pool.hpp"
 
 namespace orven::pool {
@@ -132,6 +134,124 @@ TEST(ParallelMapFailureTest, FailureWaitsForEveryOtherPiece) {
         ASSERT_EQ(again.size(), 50u);
         EXPECT_EQ(again.back(), 50u);
     }
+}
+
+// Running out of memory in one element is a failure of that element: it
+// reaches the caller as std::bad_alloc once every other piece ended, and
+// the pool goes on.
+TEST(ParallelMapFailureTest, OutOfMemoryArrivesAsBadAllocAndThePoolGoesOn) {
+    for (const std::size_t workers : {1u, 2u, 4u}) {
+        ThreadPool pool(workers);
+        std::atomic<int> running{0};
+        bool fail = true;
+        auto map = [&] {
+            return parallel_map(100, [&](std::size_t row) {
+                return parallel_map(4, [&](std::size_t column) {
+                    ++running;
+                    std::this_thread::sleep_for(std::chrono::microseconds(100));
+                    --running;
+                    if (fail && row == 60 && column == 2) {
+                        throw std::bad_alloc();
+                    }
+                    return row * 10 + column;
+                });
+            });
+        };
+        EXPECT_THROW(pool.install(map), std::bad_alloc);
+        EXPECT_EQ(running, 0) << "a piece was still running when the failure continued";
+        fail = false;
+        const auto again = pool.install(map);
+        ASSERT_EQ(again.size(), 100u);
+        EXPECT_EQ(again[60][2], 602u);
+    }
+}
+
+// ------------------------------------------------------------ interruption
+
+// What a poll function saw: how often it ran, on which threads, and after
+// how many polls it asks to stop (never when 0).
+struct PollRecord {
+    std::size_t stop_after = 0;
+    std::atomic<std::size_t> polls{0};
+    std::atomic<bool> off_the_caller{false};
+    std::thread::id caller = std::this_thread::get_id();
+
+    static bool poll(void* context) noexcept {
+        auto* self = static_cast<PollRecord*>(context);
+        if (std::this_thread::get_id() != self->caller) {
+            self->off_the_caller = true;
+        }
+        const std::size_t count = ++self->polls;
+        return self->stop_after != 0 && count >= self->stop_after;
+    }
+};
+
+// The shape of a call: rows of a few columns, each column a little work.
+std::vector<std::vector<std::size_t>> timed_rows(std::size_t rows, std::atomic<std::size_t>& mapped,
+                                                 std::atomic<int>& running,
+                                                 Interruption* interruption) {
+    return parallel_map(
+        rows,
+        [&](std::size_t row) {
+            return parallel_map(
+                3,
+                [&](std::size_t column) {
+                    ++running;
+                    std::this_thread::sleep_for(std::chrono::microseconds(300));
+                    ++mapped;
+                    --running;
+                    return row * 10 + column;
+                },
+                interruption);
+        },
+        interruption);
+}
+
+// A poll that asks to stop ends a long map soon: no element starts after
+// the running ones end, Interrupted is raised once none runs, and the next
+// map (interrupted or not) works.  The poll runs only on the waiting thread.
+TEST(ParallelMapInterruptionTest, ACancelledMapStopsEarlyAndRaisesInterrupted) {
+    constexpr std::size_t rows = 20000;  // 60,000 columns of 0.3 ms: many seconds
+    for (const std::size_t stop_after : {1u, 3u}) {
+        PollRecord record{.stop_after = stop_after};
+        Interruption interruption(&PollRecord::poll, &record);
+        std::atomic<std::size_t> mapped{0};
+        std::atomic<int> running{0};
+        const auto start = std::chrono::steady_clock::now();
+        EXPECT_THROW(timed_rows(rows, mapped, running, &interruption), Interrupted);
+        const auto took = std::chrono::steady_clock::now() - start;
+        EXPECT_EQ(running, 0) << "an element was still running when the map returned";
+        EXPECT_LT(mapped.load(), rows * 3) << "the map ran to its end";
+        EXPECT_LT(took, std::chrono::seconds(5));
+        EXPECT_EQ(record.polls.load(), stop_after) << "polled again after it asked to stop";
+        EXPECT_FALSE(record.off_the_caller) << "polled on a worker";
+
+        PollRecord patient;
+        Interruption never(&PollRecord::poll, &patient);
+        std::atomic<std::size_t> again{0};
+        const auto result = timed_rows(500, again, running, &never);
+        ASSERT_EQ(result.size(), 500u);
+        EXPECT_EQ(result[499][2], 4992u);
+        EXPECT_EQ(again.load(), 1500u);
+    }
+}
+
+// A poll that never asks to stop changes nothing but is asked while the
+// caller waits.
+TEST(ParallelMapInterruptionTest, APatientPollIsAskedWhileTheCallerWaits) {
+    PollRecord record;
+    Interruption interruption(&PollRecord::poll, &record);
+    std::atomic<std::size_t> mapped{0};
+    std::atomic<int> running{0};
+    // At least 1,500 columns of 0.3 ms over at most two workers: well over
+    // one poll interval of waiting.
+    const auto rows = timed_rows(1000, mapped, running, &interruption);
+    ASSERT_EQ(rows.size(), 1000u);
+    for (std::size_t row = 0; row < rows.size(); ++row) {
+        ASSERT_EQ(rows[row], (std::vector<std::size_t>{row * 10, row * 10 + 1, row * 10 + 2}));
+    }
+    EXPECT_GE(record.polls.load(), 1u);
+    EXPECT_FALSE(record.off_the_caller);
 }
 
 // Several threads outside the pool use it at once, each waiting on its own

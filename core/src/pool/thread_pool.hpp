@@ -15,6 +15,8 @@
 #include <type_traits>
 #include <vector>
 
+#include "fatal/fatal_error.hpp"
+#include "pool/interruption.hpp"
 #include "pool/job.hpp"
 #include "pool/latch.hpp"
 #include "pool/platform.hpp"
@@ -131,15 +133,24 @@ public:
 
     // Hands `task` to the injector queue and blocks this thread, which must
     // not be one of this pool's workers, on its own latch until a worker
-    // has run it.
+    // has run it.  With an interruption, the thread wakes every
+    // poll_interval to poll it while it waits (the task still runs to its
+    // end; the interruption only tells it to stop early).  If the poll
+    // forked and this is the child, the task can never run there: that is
+    // a fatal error of the call.
     template <class F>
-    auto run_from_outside(F& task);
+    auto run_from_outside(F& task, Interruption* interruption = nullptr);
 
     // The machinery shared by workers and joins.
     WorkerThread& worker(std::size_t index) noexcept { return *workers_[index]; }
     detail::JobQueue& injector() noexcept { return injector_; }
     SleepCoordinator& sleep() noexcept { return sleep_; }
     const std::atomic<bool>& terminating() const noexcept { return terminating_; }
+
+    // Marks, in a forked child, the pool inherited from the parent: none of
+    // its threads exists there, so nothing handed to it will ever run.
+    void abandon_after_fork() noexcept { abandoned_.store(true, std::memory_order_relaxed); }
+    bool abandoned() const noexcept { return abandoned_.load(std::memory_order_relaxed); }
 
 private:
     void start_workers(std::size_t num_threads, const ThreadStarter& start_thread);
@@ -148,18 +159,37 @@ private:
     SleepCoordinator sleep_;
     detail::JobQueue injector_;
     std::atomic<bool> terminating_{false};
+    std::atomic<bool> abandoned_{false};
     std::vector<std::unique_ptr<WorkerThread>> workers_;
     std::vector<pthread_t> threads_;
 };
 
 template <class F>
-auto ThreadPool::run_from_outside(F& task) {
-    LockLatch& latch = LockLatch::of_this_thread();
+auto ThreadPool::run_from_outside(F& task, Interruption* interruption) {
     auto body = [&task](bool) { return task(); };
+    if (interruption == nullptr) {
+        LockLatch& latch = LockLatch::of_this_thread();
+        StackJob job(body, latch, no_worker);
+        injector_.push_newest(job);
+        sleep_.announce_work();
+        latch.wait_and_reset();
+        return job.outcome().take();
+    }
+    // The poll may run the caller's code, which may start another call on
+    // this thread and wait for it too: each wait has a latch of its own.
+    LockLatch latch;
     StackJob job(body, latch, no_worker);
     injector_.push_newest(job);
     sleep_.announce_work();
-    latch.wait_and_reset();
+    while (!latch.wait_for_and_reset(poll_interval)) {
+        interruption->poll();
+        if (abandoned()) {
+            // The poll ran code that forked, and this is the child: the
+            // job will never run.  Nothing that runs here refers to it, so
+            // this frame may go.
+            fatal::raise("the worker pool was lost to fork() in the middle of this call");
+        }
+    }
     return job.outcome().take();
 }
 
