@@ -42,6 +42,7 @@ ExtractionInProgress::ExtractionInProgress(std::span<const features::common::Ser
       block_ends_(cut_into_blocks(series)),
       block_done_(std::make_unique<std::atomic<bool>[]>(block_ends_.size())),
       block_slots_(std::make_unique<pool::Unit[]>(block_ends_.size())),
+      next_poll_(std::chrono::steady_clock::now() + pool::poll_interval),
       job_(task_, latch_, pool::no_worker) {
     if (series.size() != values.size()) {
         fatal::raise("ExtractionInProgress: " + std::to_string(series.size()) + " series but " +
@@ -104,18 +105,34 @@ void ExtractionInProgress::poll() {
     }
 }
 
+void ExtractionInProgress::poll_when_due() {
+    const auto now = std::chrono::steady_clock::now();
+    if (now >= next_poll_) {
+        next_poll_ = now + pool::poll_interval;
+        poll();
+    }
+}
+
+// The clock is read once per block the reader passes, and after each sleep:
+// often enough to poll on time whether the workers or the reader are behind,
+// rarely enough to cost nothing next to a block's work.
 bool ExtractionInProgress::wait_for(std::size_t count) {
     const auto done = [&] { return block_done_[ready_blocks_].load(std::memory_order_acquire); };
     while (ready_blocks_ < block_ends_.size() &&
            (ready_blocks_ == 0 ? 0 : block_ends_[ready_blocks_ - 1]) < count) {
         if (done()) {
             ++ready_blocks_;
+            if (interruption_ != nullptr) {
+                poll_when_due();
+                if (cancelled()) {
+                    return false;
+                }
+            }
             continue;
         }
-        bool woken = false;
         {
             std::unique_lock lock(mutex_);
-            woken = changed_.wait_for(lock, pool::poll_interval, [&] {
+            changed_.wait_for(lock, pool::poll_interval, [&] {
                 return done() || ended_.load(std::memory_order_acquire);
             });
         }
@@ -125,11 +142,9 @@ bool ExtractionInProgress::wait_for(std::size_t count) {
         if (ended_.load(std::memory_order_acquire)) {
             return false;
         }
-        if (!woken) {
-            poll();
-            if (cancelled()) {
-                return false;
-            }
+        poll_when_due();
+        if (cancelled()) {
+            return false;
         }
     }
     return true;

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <cstddef>
 #include <memory>
@@ -70,6 +71,8 @@ private:
     // Asks the interruption (if any); raises if this process is a child
     // forked while the call ran, whose pool will never run the work.
     void poll();
+    // poll(), once pool::poll_interval has passed since the last one.
+    void poll_when_due();
     bool cancelled() const noexcept {
         return interruption_ != nullptr && interruption_->cancelled();
     }
@@ -87,6 +90,7 @@ private:
     std::condition_variable changed_;
     // Blocks the reader has seen done, all of them from the first on.
     std::size_t ready_blocks_ = 0;
+    std::chrono::steady_clock::time_point next_poll_;
     bool finished_ = false;
     Task task_{this};
     // A latch of its own: a poll may run caller code that makes another
