@@ -37,25 +37,8 @@ step() {
     printf '\n==> [cross %s %4ds] %s\n' "$ARCH" "$((SECONDS - START))" "$*"
 }
 
-as_root() {
-    if [ "$(id -u)" -eq 0 ]; then
-        "$@"
-    elif command -v sudo >/dev/null 2>&1; then
-        sudo "$@"
-    else
-        echo "error: need root (or sudo) to run: $*" >&2
-        return 1
-    fi
-}
-
-apt_updated=0
-apt_install() {
-    if [ "$apt_updated" -eq 0 ]; then
-        as_root apt-get update
-        apt_updated=1
-    fi
-    as_root apt-get install -y --no-install-recommends "$@"
-}
+# shellcheck source=scripts/apt.sh
+source "$ROOT/scripts/apt.sh"
 
 # ---------------------------------------------------------------- tools
 step "checking the cross tools"
