@@ -6,7 +6,6 @@
 
 #include "fatal/fatal_error.hpp"
 #include "features/minimal/feature_values.hpp"
-#include "python/collector_pause.hpp"
 #include "python/once_value.hpp"
 
 namespace orven::bindings::results {
