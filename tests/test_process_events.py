@@ -145,7 +145,12 @@ def fork_outcomes(mode, interpreters):
         # Forked while the calling thread holds borrows.
         ("mid-call", 1),
         # A thread forking in a loop during the first call and later ones.
-        ("racing", 20),
+        # Not under the sanitizer: its allocator (GCC 12's) is not made
+        # fork-safe, so a child forked while a worker allocates can stop for
+        # good inside it (seen in a debugger: the child's workers waiting on
+        # the allocator's region lock), whatever this module does.
+        pytest.param("racing", 20, marks=pytest.mark.skipif(
+            UNDER_SANITIZER, reason="the sanitizer's allocator is not fork-safe")),
     ],
 )
 def test_children_forked_during_calls_work_at_once(mode, interpreters):
