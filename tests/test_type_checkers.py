@@ -96,10 +96,10 @@ def check(name, directory, source):
 
 @pytest.fixture(scope="module")
 def installed_stub():
-    spec = importlib.util.find_spec("orven-stubs")
-    if spec is None:
+    found = importlib.util.find_spec("orven-stubs")
+    if found is None:
         pytest.fail("the stub package orven-stubs is not installed beside orven")
-    return spec
+    return found
 
 
 @pytest.mark.parametrize("name", ["mypy", "pyright"])

@@ -16,6 +16,7 @@
 #include <string>
 #include <vector>
 
+#include "test_support/silenced_stderr.hpp"
 #include "fatal/fatal_error.hpp"
 #include "features/minimal/feature_values.hpp"
 #include "features/minimal/functional.hpp"
@@ -260,25 +261,7 @@ private:
 
 // ---- the comparison -------------------------------------------------------
 
-// Fatal reports go to standard error; thousands of them would drown the
-// test log, so the comparison loop silences it.
-class SilencedStderr {
-public:
-    SilencedStderr() : saved_(::dup(STDERR_FILENO)) {
-        std::FILE* sink = std::fopen("/dev/null", "w");
-        ::dup2(::fileno(sink), STDERR_FILENO);
-        std::fclose(sink);
-    }
-    ~SilencedStderr() {
-        ::dup2(saved_, STDERR_FILENO);
-        ::close(saved_);
-    }
-    SilencedStderr(const SilencedStderr&) = delete;
-    SilencedStderr& operator=(const SilencedStderr&) = delete;
-
-private:
-    int saved_;
-};
+using test_support::SilencedStderr;
 
 bool is_median_refusal(const fatal::FatalError& error) {
     return error.message() == "called `Option::unwrap()` on a `None` value" &&

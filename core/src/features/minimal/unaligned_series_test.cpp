@@ -16,6 +16,7 @@
 #include <random>
 #include <vector>
 
+#include "test_support/silenced_stderr.hpp"
 #include "fatal/fatal_error.hpp"
 #include "features/common/series_view.hpp"
 #include "features/minimal/feature_values.hpp"
@@ -27,24 +28,7 @@ namespace {
 
 using common::SeriesView;
 
-// Keeps the refusals' reports off the test's output.
-class SilencedStderr {
-public:
-    SilencedStderr() : saved_(::dup(STDERR_FILENO)) {
-        std::FILE* sink = std::fopen("/dev/null", "w");
-        ::dup2(::fileno(sink), STDERR_FILENO);
-        std::fclose(sink);
-    }
-    ~SilencedStderr() {
-        ::dup2(saved_, STDERR_FILENO);
-        ::close(saved_);
-    }
-    SilencedStderr(const SilencedStderr&) = delete;
-    SilencedStderr& operator=(const SilencedStderr&) = delete;
-
-private:
-    int saved_;
-};
+using test_support::SilencedStderr;
 
 // The same values at a chosen byte offset from an aligned start.
 class Misplaced {
