@@ -209,3 +209,37 @@ def mismatches(expected, actual, label):
         elif bits(want) != bits(got):
             found.append(f"{label} {name}: want {describe(want)}, got {describe(got)}")
     return found
+
+
+def records_running(records, action, hook):
+    """`records` as a sequence whose walk runs `action` (caller code) after
+    the first record: from a list subclass's `__iter__` ("iter"), or from
+    the finaliser of garbage made there, run at the next collection that
+    the module's own allocations set off ("finaliser")."""
+    import gc
+
+    if hook == "iter":
+        def between():
+            action()
+    elif hook == "finaliser":
+        class Finaliser:
+            def __init__(self):
+                self.cycle = self
+
+            def __del__(self):
+                action()
+
+        def between():
+            Finaliser()
+            gc.set_threshold(1)
+    else:
+        raise ValueError(hook)
+
+    class Records(list):
+        def __iter__(self):
+            for index, record in enumerate(list.__iter__(self)):
+                if index == 1:
+                    between()
+                yield record
+
+    return Records(records)

@@ -22,7 +22,7 @@ CHANGED_ARRAY = """
     import gc
     import numpy as np
     import orven
-    from helpers import mismatches, reference_features
+    from helpers import mismatches, records_running, reference_features
     from registry_client import Registry
 
     MUTATION = {mutation!r}
@@ -54,13 +54,7 @@ CHANGED_ARRAY = """
         records.append({{"z": [1.0, 2.0]}})
 
     if HOOK == "list-subclass-iter":
-        class Records(list):
-            def __iter__(self):
-                for index, record in enumerate(list.__iter__(self)):
-                    if index == 1:
-                        mutate()
-                    yield record
-        data = Records(records)
+        data = records_running(records, mutate, "iter")
     elif HOOK == "sequence-getitem":
         class Records:
             def __len__(self):
@@ -71,21 +65,7 @@ CHANGED_ARRAY = """
                 return records[index]
         data = Records()
     elif HOOK == "finaliser":
-        class Finaliser:
-            def __init__(self):
-                self.cycle = self
-            def __del__(self):
-                mutate()
-        class Records(list):
-            def __iter__(self):
-                for index, record in enumerate(list.__iter__(self)):
-                    if index == 1:
-                        # Garbage whose finaliser runs at whatever collection
-                        # the module's next allocation sets off.
-                        Finaliser()
-                        gc.set_threshold(1)
-                    yield record
-        data = Records(records)
+        data = records_running(records, mutate, "finaliser")
 
     try:
         result = orven.extract_features(data)
@@ -324,6 +304,7 @@ REENTRANT = """
     import gc
     import numpy as np
     import orven
+    from helpers import records_running
 
     inner = []
 
@@ -331,28 +312,8 @@ REENTRANT = """
         inner.append(orven.extract_features([{{"i": np.arange(4.0)}}])[0]["i"]["sum_values"])
 
     records = [{{"a": np.arange(5.0)}}, {{"b": np.arange(3.0)}}]
-    if {hook!r} == "iter":
-        class Records(list):
-            def __iter__(self):
-                for index, record in enumerate(list.__iter__(self)):
-                    if index == 1:
-                        reenter()
-                    yield record
-    else:
-        class Finaliser:
-            def __init__(self):
-                self.cycle = self
-            def __del__(self):
-                reenter()
-        class Records(list):
-            def __iter__(self):
-                for index, record in enumerate(list.__iter__(self)):
-                    if index == 1:
-                        Finaliser()
-                        gc.set_threshold(1)
-                    yield record
     try:
-        result = orven.extract_features(Records(records))
+        result = orven.extract_features(records_running(records, reenter, {hook!r}))
     except Exception as error:
         print("RAISED", type(error).__name__, error)
     else:
