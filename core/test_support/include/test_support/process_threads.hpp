@@ -5,6 +5,7 @@
 #include <dirent.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cstdint>
 #include <fstream>
 #include <iterator>
@@ -36,6 +37,18 @@ inline std::vector<long> thread_ids() {
         }
     }
     std::sort(ids.begin(), ids.end());
+    return ids;
+}
+
+// The thread ids once they equal `expected`, or as they are after a second
+// of waiting.  A thread that pthread_join has already returned for can
+// still be listed for a moment while the kernel finishes reaping it.
+inline std::vector<long> thread_ids_when(const std::vector<long>& expected) {
+    std::vector<long> ids = thread_ids();
+    for (int round = 0; round < 100 && ids != expected; ++round) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        ids = thread_ids();
+    }
     return ids;
 }
 
