@@ -280,8 +280,8 @@ class ArrowTable:
     def physical(column):
         """A temporal column seen as the integers it stores."""
         import pyarrow as pa
-        width = column.type.bit_width
-        return column.view(pa.int32() if width == 32 else pa.int64())
+        physical = pa.int32() if column.type.bit_width == 32 else pa.int64()
+        return pa.chunked_array([chunk.view(physical) for chunk in column.chunks], type=physical)
 
     @staticmethod
     def key_of(role, name, column):
@@ -345,7 +345,13 @@ class ArrowTable:
         raise TypeError(_texts.time_type(name, kind))
 
     def take(self, name, rows):
-        return self.column(name).take(self.pa.array(rows))
+        pa = self.pa
+        column = self.column(name)
+        try:
+            return column.take(pa.array(rows))
+        except pa.ArrowNotImplementedError:
+            # Types without a take kernel (string views): through a type that has one.
+            return column.cast(pa.large_string()).take(pa.array(rows)).cast(column.type)
 
     def scalar(self, name, row):
         return self.column(name)[int(row)].as_py()
