@@ -287,3 +287,58 @@ def test_matches_orven_on_the_same_series(seed, ids, kinds, frame_kind, key_type
                     assert cell is None
                 else:
                     assert math.isnan(cell)
+
+
+# --------------------------------------------------------- larger frames
+
+def reference_table(columns, id_names, kind, time):
+    """Result order and features, from NumPy's sorts: (key codes, features)."""
+    codes = [np.unique(columns[name], return_inverse=True)[1].reshape(-1) for name in id_names]
+    if kind is not None:
+        codes.append(np.unique(columns[kind], return_inverse=True)[1].reshape(-1))
+    rows = len(columns[id_names[0]])
+    sort_keys = [np.arange(rows)]
+    if time is not None:
+        sort_keys.append(columns[time])
+    order = np.lexsort(sort_keys + codes[::-1])
+    key = np.stack([c[order] for c in codes], axis=1)
+    cuts = np.flatnonzero((key[1:] != key[:-1]).any(axis=1)) + 1 if rows else np.array([], dtype=int)
+    values = columns["value"][order]
+    series = np.split(values, cuts) if rows else []
+    result = orven.extract_features([{"s": s} for s in series])
+    return key[np.concatenate(([0], cuts)).astype(int)] if rows else key, [r["s"] for r in result]
+
+
+@pytest.mark.parametrize("ids, kinds, readings, wide_ids, shuffled", [
+    (3000, 3, 30, False, True),      # many groups, out of order: partitioned, each group sorted
+    (5, 2, 30000, False, False),     # few long groups across many tasks, already in order
+    (5, 2, 30000, False, True),      # few long groups, out of order
+    (1500, 2, 40, True, True),       # 64-bit ids in a composite key: renumbered densely
+])
+def test_larger_frames_match_orven(ids, kinds, readings, wide_ids, shuffled):
+    rng = np.random.default_rng(ids * 7 + readings)
+    rows = ids * kinds * readings
+    id_values = rng.choice(2 ** 62, ids, replace=False) if wide_ids else rng.permutation(ids) * 3 - 7
+    columns = {
+        "id": np.repeat(id_values, kinds * readings).astype(np.int64),
+        "kind": np.tile(np.array(KIND_NAMES[:kinds], dtype=object), ids * readings),
+        "time": rng.integers(0, readings // 2 + 1, rows).astype(np.int64),
+        "value": rng.normal(0, 10, rows),
+    }
+    id_names = ["id"]
+    if wide_ids:
+        columns["id2"] = rng.choice(2 ** 62, rows // readings, replace=True).repeat(readings).astype(np.int64)
+        id_names = ["id", "id2"]
+    if shuffled:
+        order = rng.permutation(rows)
+        columns = {name: column[order] for name, column in columns.items()}
+    else:
+        columns["time"] = np.sort(columns["time"])
+    table = orven_frames.extract_features(columns, id=id_names, kind="kind", time="time", value="value")
+    key, features = reference_table(columns, id_names, "kind", "time")
+    assert len(table["mean"]) == len(features)
+    for position, name in enumerate(id_names):
+        assert np.array_equal(table[name], np.unique(columns[name])[key[:, position]])
+    for name in FEATURES:
+        assert np.array_equal(table[name].view(np.uint64),
+                              np.array([f[name] for f in features]).view(np.uint64)), name

@@ -1,5 +1,6 @@
 // Strings of an Arrow C stream turned into key codes (see key_codes.hpp).
 
+#include <algorithm>
 #include <cstring>
 #include <string_view>
 #include <vector>
@@ -7,7 +8,8 @@
 #include "frames/arrow_c.hpp"
 #include "frames/key_codes.hpp"
 #include "frames/string_dictionary.hpp"
-#include "memory/buffer.hpp"
+#include "frames/row_buffer.hpp"
+#include "frames/row_tasks.hpp"
 #include "python/handles.hpp"
 
 namespace orven::bindings::frames {
@@ -148,7 +150,8 @@ std::string stream_error(ArrowArrayStream* stream) {
 
 }  // namespace
 
-Result<KeyCodes> arrow_string_codes(PyObject* exporter, std::size_t rows, const KeyRules& rules) {
+Result<KeyCodes> arrow_string_codes(PyObject* exporter, std::size_t rows, const KeyRules& rules,
+                                    pool::Interruption& interruption) {
     arrow::Owned<ArrowArrayStream> stream;
     Result<bool> opened = open_stream(exporter, stream);
     if (!opened.ok()) return std::move(opened).error();
@@ -169,7 +172,7 @@ Result<KeyCodes> arrow_string_codes(PyObject* exporter, std::size_t rows, const 
     }
     const char index_format = dictionary_encoded ? column->format[0] : '\0';
 
-    KeyCodes out{memory::uninitialized_buffer<std::uint32_t>(rows), 0};
+    KeyCodes out{row_buffer<std::uint32_t>(rows), 0};
     StringDictionary dictionary;
     std::size_t filled = 0;
     std::vector<std::uint32_t> entry_codes;
@@ -187,6 +190,7 @@ Result<KeyCodes> arrow_string_codes(PyObject* exporter, std::size_t rows, const 
         if (array->length < 0 || filled + static_cast<std::size_t>(array->length) > rows) {
             return unreadable("more rows than the frame has");
         }
+        poll_on_caller(interruption);
         if (any_null(*array, offset)) return ErrorValue::with_message(PyExc_ValueError, rules.null_message);
         std::uint32_t* target = out.codes.get() + filled;
         if (dictionary_encoded) {
@@ -201,13 +205,18 @@ Result<KeyCodes> arrow_string_codes(PyObject* exporter, std::size_t rows, const 
                 return unreadable("dictionary indices out of range");
             }
         } else {
-            code_strings(*array, offset, layout, dictionary, target);
+            // In slices, polling between them: one chunk may hold every row.
+            for (std::int64_t at = 0; at < array->length; at += static_cast<std::int64_t>(rows_between_checks)) {
+                poll_on_caller(interruption);
+                ArrowArray slice = *array;
+                slice.length = std::min<std::int64_t>(array->length - at, rows_between_checks);
+                code_strings(slice, offset + at, layout, dictionary, target + at);
+            }
         }
         filled += static_cast<std::size_t>(array->length);
     }
     if (filled != rows) return unreadable("fewer rows than the frame has");
-    const std::vector<std::uint32_t> rank = dictionary.ranks();
-    for (std::size_t r = 0; r < rows; ++r) out.codes[r] = rank[out.codes[r]];
+    detail::rank_codes(out.codes.get(), rows, dictionary.ranks(), interruption);
     out.range = dictionary.size();
     return out;
 }

@@ -1,51 +1,92 @@
 #include "frames/composite_key.hpp"
 
+#include <cstring>
 #include <limits>
 
 #include "frames/integer_dictionary.hpp"
-#include "memory/buffer.hpp"
+#include "frames/row_tasks.hpp"
 
 namespace orven::bindings::frames {
+namespace {
 
-CompositeKey::CompositeKey(std::size_t rows)
-    : rows_(rows), keys_(memory::uninitialized_buffer<std::uint64_t>(rows)) {}
+constexpr std::uint64_t narrow_range = std::uint64_t{1} << 32;
 
-void CompositeKey::fold(const std::uint32_t* codes, std::uint64_t range) {
+// target[r] = combine(r) for every row, on the pool.
+template <class Out, class Combine>
+void for_rows(std::size_t rows, Out* target, Combine combine, pool::Interruption& interruption) {
+    const std::size_t pieces = piece_count(rows);
+    run_tasks(pieces, [&](std::size_t p, Checkpoint& checkpoint) {
+        const RowRange range = piece_rows(rows, pieces, p);
+        for (std::size_t r = range.begin; r < range.end; ++r) {
+            if ((r - range.begin) % rows_between_checks == 0 && checkpoint.stop()) return;
+            target[r] = combine(r);
+        }
+    }, interruption);
+}
+
+}  // namespace
+
+void CompositeKey::fold(KeyCodes codes, pool::Interruption& interruption) {
     values_.clear();
-    if (range == 0) range = 1;
+    const std::uint64_t range = codes.range == 0 ? 1 : codes.range;
+    const std::uint32_t* column = codes.codes.get();
     if (!folded_) {
-        for (std::size_t r = 0; r < rows_; ++r) keys_[r] = codes[r];
+        narrow_ = std::move(codes.codes);
         range_ = range;
         folded_ = true;
         return;
     }
     if (range_ > std::numeric_limits<std::uint64_t>::max() / range) {
-        densify();
+        densify(interruption);
         values_.clear();
     }
-    for (std::size_t r = 0; r < rows_; ++r) keys_[r] = keys_[r] * range + codes[r];
+    if (narrow() && range_ * range <= narrow_range) {
+        std::uint32_t* keys = narrow_.get();
+        const auto scale = static_cast<std::uint32_t>(range);
+        for_rows(rows_, keys, [&](std::size_t r) { return keys[r] * scale + column[r]; }, interruption);
+    } else if (narrow()) {
+        wide_ = row_buffer<std::uint64_t>(rows_);
+        const std::uint32_t* keys = narrow_.get();
+        for_rows(rows_, wide_.get(), [&](std::size_t r) { return std::uint64_t{keys[r]} * range + column[r]; },
+                 interruption);
+        narrow_.reset();
+    } else {
+        std::uint64_t* keys = wide_.get();
+        for_rows(rows_, keys, [&](std::size_t r) { return keys[r] * range + column[r]; }, interruption);
+    }
     range_ *= range;
+    spare_ = std::move(codes.codes);
 }
 
-void CompositeKey::densify() {
+void CompositeKey::densify(pool::Interruption& interruption) {
     IntegerDictionary dictionary;
-    auto provisional = memory::uninitialized_buffer<std::uint32_t>(rows_);
-    for (std::size_t r = 0; r < rows_; ++r) provisional[r] = dictionary.code_of(keys_[r]);
+    RowBuffer<std::uint32_t> dense = spare_ ? std::move(spare_) : row_buffer<std::uint32_t>(rows_);
+    for (std::size_t r = 0; r < rows_; ++r) {
+        if (r % rows_between_checks == 0) poll_on_caller(interruption);
+        dense[r] = dictionary.code_of(narrow() ? narrow_[r] : wide_[r]);
+    }
     const std::vector<std::uint32_t> rank = dictionary.ranks();
     values_.assign(dictionary.size(), 0);
     for (std::uint32_t code = 0; code < rank.size(); ++code) values_[rank[code]] = dictionary.keys()[code];
-    for (std::size_t r = 0; r < rows_; ++r) keys_[r] = rank[provisional[r]];
+    std::uint32_t* keys = dense.get();
+    for_rows(rows_, keys, [&](std::size_t r) { return rank[keys[r]]; }, interruption);
+    if (narrow()) {
+        spare_ = std::move(narrow_);
+    }
+    wide_.reset();
+    narrow_ = std::move(dense);
     range_ = dictionary.size();
 }
 
-void CompositeKey::finish(std::uint64_t limit) {
+void CompositeKey::finish(std::uint64_t limit, pool::Interruption& interruption) {
     if (!folded_) {
         // No key column at all: every row in one group.
-        for (std::size_t r = 0; r < rows_; ++r) keys_[r] = 0;
+        narrow_ = row_buffer<std::uint32_t>(rows_);
+        std::memset(narrow_.get(), 0, rows_ * sizeof(std::uint32_t));
         range_ = 1;
         folded_ = true;
     }
-    if (range_ > limit && range_ > 1) densify();
+    if (range_ > limit && range_ > 1) densify(interruption);
 }
 
 }  // namespace orven::bindings::frames

@@ -13,9 +13,10 @@
 #include "frames/composite_key.hpp"
 #include "frames/compute_features.hpp"
 #include "frames/grouping.hpp"
+#include "frames/held_signals.hpp"
 #include "frames/key_codes.hpp"
 #include "frames/series_table.hpp"
-#include "memory/buffer.hpp"
+#include "frames/row_buffer.hpp"
 #include "python/entry_point.hpp"
 #include "python/handles.hpp"
 
@@ -69,7 +70,7 @@ Result<PyRef> bytes_from(const std::vector<T>& values) {
 }
 
 // One key column, encoded by the reader its tag names.
-Result<KeyCodes> encode_key(PyObject* spec, std::size_t rows) {
+Result<KeyCodes> encode_key(PyObject* spec, std::size_t rows, pool::Interruption& interruption) {
     if (!PyTuple_Check(spec) || PyTuple_GET_SIZE(spec) < 4) return misuse("bad key spec");
     Result<std::string> tag = text_of(PyTuple_GET_ITEM(spec, 0));
     if (!tag.ok()) return std::move(tag).error();
@@ -83,14 +84,14 @@ Result<KeyCodes> encode_key(PyObject* spec, std::size_t rows) {
     rules.order_message = std::move(order_text).value();
 
     if (tag.value() == "arrow") {
-        return arrow_string_codes(PyTuple_GET_ITEM(spec, 1), rows, rules);
+        return arrow_string_codes(PyTuple_GET_ITEM(spec, 1), rows, rules, interruption);
     }
     Result<ColumnBuffer> column = ColumnBuffer::view(PyTuple_GET_ITEM(spec, 1), "group_features: a key column has no 1-D buffer");
     if (!column.ok()) return std::move(column).error();
     if (column.value().size() != rows) return misuse("key column of another length");
     if (tag.value() == "object") {
         if (column.value().format() != 'O') return misuse("object key column of another format");
-        return object_codes(column.value(), PyTuple_GET_ITEM(spec, 2), rules);
+        return object_codes(column.value(), PyTuple_GET_ITEM(spec, 2), rules, interruption);
     }
     if (tag.value() != "int" || size != 6) return misuse("unknown key tag");
     Result<std::optional<std::int64_t>> null_value = optional_integer(PyTuple_GET_ITEM(spec, 2));
@@ -107,7 +108,7 @@ Result<KeyCodes> encode_key(PyObject* spec, std::size_t rows) {
         rank_span = std::span(ranks.as<std::uint32_t>(), ranks.size());
         if (rank_span.empty()) rank_span = std::span<const std::uint32_t>();
     }
-    return integer_codes(column.value(), rank_span, rules);
+    return integer_codes(column.value(), rank_span, rules, interruption);
 }
 
 struct TimeSpec {
@@ -172,7 +173,7 @@ void drop_nan(std::span<SeriesView> series, double* gathered, const double* base
     }
 }
 
-Result<PyRef> run(PyObject* const* args, Py_ssize_t count) {
+Result<PyRef> run_with(PyObject* const* args, Py_ssize_t count, HeldSignals& signals) {
     if (count != 6) return misuse("takes 6 arguments");
     PyObject* keys = args[0];
     const int has_kind = PyObject_IsTrue(args[1]);
@@ -203,31 +204,34 @@ Result<PyRef> run(PyObject* const* args, Py_ssize_t count) {
     auto key = std::make_unique<CompositeKey>(rows);
     std::uint64_t kind_range = 1;
     for (Py_ssize_t k = 0; k < PyTuple_GET_SIZE(keys); ++k) {
-        Result<KeyCodes> codes = encode_key(PyTuple_GET_ITEM(keys, k), rows);
+        Result<KeyCodes> codes = encode_key(PyTuple_GET_ITEM(keys, k), rows, signals.interruption());
         if (!codes.ok()) return std::move(codes).error();
-        key->fold(codes.value().codes.get(), codes.value().range);
         kind_range = codes.value().range;
+        key->fold(std::move(codes).value(), signals.interruption());
     }
     if (!has_kind) kind_range = 1;
-    key->finish(static_cast<std::uint64_t>(rows) + (std::uint64_t{1} << 16));
+    key->finish(static_cast<std::uint64_t>(rows) + (std::uint64_t{1} << 16), signals.interruption());
 
     Result<TimeSpec> time = read_time(time_spec, rows);
     if (!time.ok()) return std::move(time).error();
-    const Grouping grouping(*key, time.value().column);
-    switch (grouping.time_problem()) {
-        case Grouping::TimeProblem::null: return ErrorValue::with_message(PyExc_ValueError, time.value().null_text);
-        case Grouping::TimeProblem::nan: return ErrorValue::with_message(PyExc_ValueError, time.value().nan_text);
-        case Grouping::TimeProblem::none: break;
-    }
-    const SeriesTable table = tabulate(*key, grouping, kind_range, has_kind != 0);
 
     // Every value column gathered into one call-owned buffer, in group order.
     const std::size_t width = columns.size();
-    auto gathered = memory::uninitialized_buffer<double>(rows * width);
-    bool any_nan = false;
+    auto gathered = row_buffer<double>(rows * width);
+    std::vector<const double*> sources;
+    std::vector<double*> targets;
     for (std::size_t c = 0; c < width; ++c) {
-        any_nan |= grouping.gather(columns[c].as<double>(), gathered.get() + c * rows);
+        sources.push_back(columns[c].as<double>());
+        targets.push_back(gathered.get() + c * rows);
     }
+    const GroupedRows grouping = group_rows(*key, time.value().column, sources, targets, signals.interruption());
+    switch (grouping.time_problem) {
+        case GroupedRows::TimeProblem::null: return ErrorValue::with_message(PyExc_ValueError, time.value().null_text);
+        case GroupedRows::TimeProblem::nan: return ErrorValue::with_message(PyExc_ValueError, time.value().nan_text);
+        case GroupedRows::TimeProblem::none: break;
+    }
+    const SeriesTable table = tabulate(*key, grouping, kind_range, has_kind != 0);
+    const bool any_nan = grouping.any_nan;
     columns.clear();
     time.value().buffer = ColumnBuffer();
     key.reset();
@@ -241,7 +245,7 @@ Result<PyRef> run(PyObject* const* args, Py_ssize_t count) {
         const std::uint64_t bucket = table.buckets[g];
         for (std::size_t c = 0; c < width; ++c) {
             const std::size_t s = g * width + c;
-            series[s] = SeriesView(gathered.get() + c * rows + grouping.start(bucket), grouping.size(bucket));
+            series[s] = SeriesView(gathered.get() + c * rows + grouping.start[bucket], grouping.size(bucket));
             id_of_series[s] = table.id_of_group[g];
             kind_of_series[s] = width > 1 ? static_cast<std::int64_t>(c) : table.kind_of_group[g];
         }
@@ -259,7 +263,7 @@ Result<PyRef> run(PyObject* const* args, Py_ssize_t count) {
     Result<PyRef> features = new_bytes<double>(nan_series < 0 ? series_count * feature_count : 0);
     if (!features.ok()) return std::move(features).error();
     if (nan_series < 0) {
-        auto slots = memory::uninitialized_buffer<FeatureValues>(series_count);
+        auto slots = row_buffer<FeatureValues>(series_count);
         errors::Status computed = compute_features(series, std::span(slots.get(), series_count), progress);
         if (!computed.ok()) return std::move(computed).error();
         // One contiguous column per feature.
@@ -282,6 +286,15 @@ Result<PyRef> run(PyObject* const* args, Py_ssize_t count) {
                                          kind_rows.value().get(), kinds.value().get(),
                                          features.value().get(), static_cast<Py_ssize_t>(nan_series),
                                          static_cast<Py_ssize_t>(nan_column)));
+}
+
+Result<PyRef> run(PyObject* const* args, Py_ssize_t count) {
+    HeldSignals signals;
+    try {
+        return run_with(args, count, signals);
+    } catch (const pool::Interrupted&) {
+        return signals.take_raised();
+    }
 }
 
 }  // namespace

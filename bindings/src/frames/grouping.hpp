@@ -1,19 +1,24 @@
 #pragma once
 
-// Rows grouped by their composite key with a counting sort: a histogram of
-// the keys, its prefix sums, and each value column scattered into one
-// call-owned buffer in group order, rows of a group in frame order.  Linear
-// in the rows.  With a time column, each group must end up in time order
-// (equal times keeping frame order): the histogram pass checks, per group,
-// whether the times already are non-decreasing, and only groups that are
-// not get a stable sort.
+// Rows grouped by their composite key with a counting sort, linear in the
+// rows: every value column scattered into a call-owned buffer in group
+// order, the rows of a group in frame order.  With a time column, each
+// group must end up in time order (equal times keeping frame order): the
+// counting pass checks per group whether its times already are
+// non-decreasing, and only groups that are not get a stable sort.
+//
+// Few groups: each task counts and scatters its own range of rows (the
+// few output streams stay in cache).  Many groups: the rows are first
+// partitioned by the high bits of their key, then each partition, whose
+// groups' output fits in cache, is counted and scattered by one task.
 
 #include <cstddef>
 #include <cstdint>
-#include <memory>
 #include <span>
 
 #include "frames/composite_key.hpp"
+#include "frames/row_buffer.hpp"
+#include "pool/interruption.hpp"
 
 namespace orven::bindings::frames {
 
@@ -28,41 +33,24 @@ struct TimeColumn {
     std::int64_t null_value = 0;
 };
 
-class Grouping {
-public:
-    // What the histogram pass found wrong with the time column.
+struct GroupedRows {
     enum class TimeProblem { none, null, nan };
+    TimeProblem time_problem = TimeProblem::none;
+    std::uint64_t buckets = 0;
+    // Rows of bucket b are at [start[b], start[b + 1]) of each target.
+    RowBuffer<std::uint64_t> start;
+    // The first row (in frame order) of each non-empty bucket.
+    RowBuffer<std::int64_t> first_row;
+    // Whether any value gathered is NaN.
+    bool any_nan = false;
 
-    // Counts the rows of every bucket of `key` and checks the time order.
-    Grouping(const CompositeKey& key, const TimeColumn& time);
-
-    TimeProblem time_problem() const noexcept { return time_problem_; }
-
-    std::uint64_t bucket_count() const noexcept { return buckets_; }
-    // Rows of bucket b are at [start(b), start(b + 1)) of a gathered column.
-    std::uint64_t start(std::uint64_t bucket) const noexcept { return start_[bucket]; }
-    std::uint64_t size(std::uint64_t bucket) const noexcept { return start_[bucket + 1] - start_[bucket]; }
-    // The first row (in frame order) of a non-empty bucket.
-    std::int64_t first_row(std::uint64_t bucket) const noexcept { return first_row_[bucket]; }
-
-    // Puts `source` (one value per row) into `target` in group order, each
-    // group in time order.  Returns whether any value is NaN.
-    bool gather(const double* source, double* target) const;
-
-private:
-    template <class Time>
-    void count(const Time* times, const TimeColumn& time);
-    template <class Time>
-    void order_unsorted(const Time* times);
-
-    const CompositeKey& key_;
-    std::uint64_t buckets_;
-    std::unique_ptr<std::uint64_t[]> start_;
-    std::unique_ptr<std::int64_t[]> first_row_;
-    TimeProblem time_problem_ = TimeProblem::none;
-    // Only when some group is out of time order: the rows of every group,
-    // in group and time order, from which the values are gathered.
-    std::unique_ptr<std::uint64_t[]> permutation_;
+    std::uint64_t size(std::uint64_t bucket) const noexcept { return start[bucket + 1] - start[bucket]; }
 };
+
+// Groups the rows of `key`: sources[c] (one value per row) into targets[c]
+// (room for as many), in group order, each group in time order.  Throws
+// pool::Interrupted if the interruption is cancelled meanwhile.
+GroupedRows group_rows(CompositeKey& key, const TimeColumn& time, std::span<const double* const> sources,
+                       std::span<double* const> targets, pool::Interruption& interruption);
 
 }  // namespace orven::bindings::frames

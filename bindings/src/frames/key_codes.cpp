@@ -7,7 +7,8 @@
 
 #include "frames/hashing.hpp"
 #include "frames/integer_dictionary.hpp"
-#include "memory/buffer.hpp"
+#include "frames/row_buffer.hpp"
+#include "frames/row_tasks.hpp"
 #include "python/handles.hpp"
 
 namespace orven::bindings::frames {
@@ -29,8 +30,8 @@ std::uint64_t direct_limit(std::size_t rows) {
 
 template <class T>
 Result<KeyCodes> integer_codes_of(const T* values, std::size_t rows, std::span<const std::uint32_t> ranks,
-                                  const KeyRules& rules) {
-    KeyCodes out{memory::uninitialized_buffer<std::uint32_t>(rows), 0};
+                                  const KeyRules& rules, pool::Interruption& interruption) {
+    KeyCodes out{row_buffer<std::uint32_t>(rows), 0};
     const bool has_null = rules.null_value.has_value();
     const std::int64_t null_value = rules.null_value.value_or(0);
     const auto is_null = [&](T v) {
@@ -40,15 +41,40 @@ Result<KeyCodes> integer_codes_of(const T* values, std::size_t rows, std::span<c
             return has_null && null_value >= 0 && static_cast<std::uint64_t>(v) == static_cast<std::uint64_t>(null_value);
         }
     };
-    if (!ranks.empty() || rows == 0) {
-        for (std::size_t r = 0; r < rows; ++r) {
-            const T v = values[r];
-            if (is_null(v)) return value_error(rules.null_message);
-            if (v < 0 || static_cast<std::uint64_t>(v) >= ranks.size()) {
-                return ErrorValue::with_message(PyExc_SystemError, "category code out of range");
-            }
-            out.codes[r] = ranks[static_cast<std::size_t>(v)];
+    const std::size_t pieces = piece_count(rows);
+    // What each piece found: its smallest and largest order key, and
+    // whether it met a null (1) or a category number out of range (2).
+    struct Finding {
+        std::uint64_t low = std::numeric_limits<std::uint64_t>::max();
+        std::uint64_t high = 0;
+        int problem = 0;
+    };
+    std::vector<Finding> found(pieces);
+    const auto report = [&]() -> std::optional<ErrorValue> {
+        for (const Finding& f : found) {
+            if (f.problem == 1) return value_error(rules.null_message);
+            if (f.problem == 2) return ErrorValue::with_message(PyExc_SystemError, "category code out of range");
         }
+        return std::nullopt;
+    };
+    if (!ranks.empty() || rows == 0) {
+        run_tasks(pieces, [&](std::size_t p, Checkpoint& checkpoint) {
+            const RowRange range = piece_rows(rows, pieces, p);
+            for (std::size_t r = range.begin; r < range.end; ++r) {
+                if ((r - range.begin) % rows_between_checks == 0 && checkpoint.stop()) return;
+                const T v = values[r];
+                if (is_null(v)) {
+                    found[p].problem = 1;
+                    return;
+                }
+                if (v < 0 || static_cast<std::uint64_t>(v) >= ranks.size()) {
+                    found[p].problem = 2;
+                    return;
+                }
+                out.codes[r] = ranks[static_cast<std::size_t>(v)];
+            }
+        }, interruption);
+        if (auto error = report()) return std::move(*error);
         out.range = ranks.size();
         return out;
     }
@@ -60,50 +86,83 @@ Result<KeyCodes> integer_codes_of(const T* values, std::size_t rows, std::span<c
             return static_cast<std::uint64_t>(v);
         }
     };
+    run_tasks(pieces, [&](std::size_t p, Checkpoint& checkpoint) {
+        const RowRange range = piece_rows(rows, pieces, p);
+        std::uint64_t low = std::numeric_limits<std::uint64_t>::max();
+        std::uint64_t high = 0;
+        bool null = false;
+        for (std::size_t r = range.begin; r < range.end; ++r) {
+            if ((r - range.begin) % rows_between_checks == 0 && checkpoint.stop()) return;
+            const T v = values[r];
+            null |= is_null(v);
+            const std::uint64_t k = order_key(v);
+            low = std::min(low, k);
+            high = std::max(high, k);
+        }
+        found[p] = Finding{low, high, null ? 1 : 0};
+    }, interruption);
+    if (auto error = report()) return std::move(*error);
     std::uint64_t low = std::numeric_limits<std::uint64_t>::max();
     std::uint64_t high = 0;
-    for (std::size_t r = 0; r < rows; ++r) {
-        const T v = values[r];
-        if (is_null(v)) return value_error(rules.null_message);
-        const std::uint64_t k = order_key(v);
-        low = std::min(low, k);
-        high = std::max(high, k);
+    for (const Finding& f : found) {
+        low = std::min(low, f.low);
+        high = std::max(high, f.high);
     }
     if (high - low < direct_limit(rows)) {
-        for (std::size_t r = 0; r < rows; ++r) out.codes[r] = static_cast<std::uint32_t>(order_key(values[r]) - low);
+        run_tasks(pieces, [&](std::size_t p, Checkpoint& checkpoint) {
+            const RowRange range = piece_rows(rows, pieces, p);
+            for (std::size_t r = range.begin; r < range.end; ++r) {
+                if ((r - range.begin) % rows_between_checks == 0 && checkpoint.stop()) return;
+                out.codes[r] = static_cast<std::uint32_t>(order_key(values[r]) - low);
+            }
+        }, interruption);
         out.range = high - low + 1;
         return out;
     }
     IntegerDictionary dictionary;
-    for (std::size_t r = 0; r < rows; ++r) out.codes[r] = dictionary.code_of(order_key(values[r]));
-    const std::vector<std::uint32_t> rank = dictionary.ranks();
-    for (std::size_t r = 0; r < rows; ++r) out.codes[r] = rank[out.codes[r]];
+    for (std::size_t r = 0; r < rows; ++r) {
+        if (r % rows_between_checks == 0) poll_on_caller(interruption);
+        out.codes[r] = dictionary.code_of(order_key(values[r]));
+    }
+    detail::rank_codes(out.codes.get(), rows, dictionary.ranks(), interruption);
     out.range = dictionary.size();
     return out;
 }
 
 }  // namespace
 
+void detail::rank_codes(std::uint32_t* codes, std::size_t rows, const std::vector<std::uint32_t>& rank,
+                        pool::Interruption& interruption) {
+    const std::size_t pieces = piece_count(rows);
+    run_tasks(pieces, [&](std::size_t p, Checkpoint& checkpoint) {
+        const RowRange range = piece_rows(rows, pieces, p);
+        for (std::size_t r = range.begin; r < range.end; ++r) {
+            if ((r - range.begin) % rows_between_checks == 0 && checkpoint.stop()) return;
+            codes[r] = rank[codes[r]];
+        }
+    }, interruption);
+}
+
 Result<KeyCodes> integer_codes(const ColumnBuffer& column, std::span<const std::uint32_t> ranks,
-                               const KeyRules& rules) {
+                               const KeyRules& rules, pool::Interruption& interruption) {
     const std::size_t rows = column.size();
     const std::size_t width = column.item_size();
     switch (column.format()) {
         case 'b': case 'h': case 'i': case 'l': case 'q':
             switch (width) {
-                case 1: return integer_codes_of(column.as<std::int8_t>(), rows, ranks, rules);
-                case 2: return integer_codes_of(column.as<std::int16_t>(), rows, ranks, rules);
-                case 4: return integer_codes_of(column.as<std::int32_t>(), rows, ranks, rules);
-                case 8: return integer_codes_of(column.as<std::int64_t>(), rows, ranks, rules);
+                case 1: return integer_codes_of(column.as<std::int8_t>(), rows, ranks, rules, interruption);
+                case 2: return integer_codes_of(column.as<std::int16_t>(), rows, ranks, rules, interruption);
+                case 4: return integer_codes_of(column.as<std::int32_t>(), rows, ranks, rules, interruption);
+                case 8: return integer_codes_of(column.as<std::int64_t>(), rows, ranks, rules, interruption);
                 default: break;
             }
             break;
         case 'B': case 'H': case 'I': case 'L': case 'Q': case '?':
             switch (width) {
-                case 1: return integer_codes_of(column.as<std::uint8_t>(), rows, ranks, rules);
-                case 2: return integer_codes_of(column.as<std::uint16_t>(), rows, ranks, rules);
-                case 4: return integer_codes_of(column.as<std::uint32_t>(), rows, ranks, rules);
-                case 8: return integer_codes_of(column.as<std::uint64_t>(), rows, ranks, rules);
+                case 1: return integer_codes_of(column.as<std::uint8_t>(), rows, ranks, rules, interruption);
+                case 2: return integer_codes_of(column.as<std::uint16_t>(), rows, ranks, rules, interruption);
+                case 4: return integer_codes_of(column.as<std::uint32_t>(), rows, ranks, rules, interruption);
+                case 8: return integer_codes_of(column.as<std::uint64_t>(), rows, ranks, rules, interruption);
                 default: break;
             }
             break;
@@ -242,14 +301,16 @@ bool is_null_object(PyObject* object, PyObject* nulls) {
 
 }  // namespace
 
-Result<KeyCodes> object_codes(const ColumnBuffer& column, PyObject* nulls, const KeyRules& rules) {
+Result<KeyCodes> object_codes(const ColumnBuffer& column, PyObject* nulls, const KeyRules& rules,
+                              pool::Interruption& interruption) {
     const std::size_t rows = column.size();
     if (nulls != nullptr && !PyTuple_Check(nulls)) nulls = nullptr;
-    KeyCodes out{memory::uninitialized_buffer<std::uint32_t>(rows), 0};
+    KeyCodes out{row_buffer<std::uint32_t>(rows), 0};
     PyObject* const* objects = column.as<PyObject*>();
     IdentityCache seen;
     ObjectDictionary dictionary;
     for (std::size_t r = 0; r < rows; ++r) {
+        if (r % rows_between_checks == 0) poll_on_caller(interruption);
         PyObject* object = objects[r];
         std::uint32_t code = seen.find(object);
         if (code == IdentityCache::empty) {
@@ -271,7 +332,7 @@ Result<KeyCodes> object_codes(const ColumnBuffer& column, PyObject* nulls, const
         ErrorValue dropped = std::move(rank).error();
         return ErrorValue::with_message(PyExc_TypeError, rules.order_message);
     }
-    for (std::size_t r = 0; r < rows; ++r) out.codes[r] = rank.value()[out.codes[r]];
+    detail::rank_codes(out.codes.get(), rows, rank.value(), interruption);
     out.range = dictionary.size();
     return out;
 }

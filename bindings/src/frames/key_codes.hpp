@@ -10,19 +10,20 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+
+#include "frames/row_buffer.hpp"
 #include <optional>
 #include <span>
 #include <string>
+#include <vector>
 
 #include "frames/column_buffer.hpp"
+#include "frames/column_codes.hpp"
+#include "pool/interruption.hpp"
 #include "python/failure.hpp"
 
 namespace orven::bindings::frames {
 
-struct KeyCodes {
-    std::unique_ptr<std::uint32_t[]> codes;
-    std::uint64_t range = 0;
-};
 
 // What the caller says about a column's nulls and order.
 struct KeyRules {
@@ -39,17 +40,25 @@ struct KeyRules {
 // sorted order, range ranks.size()).  Otherwise a small range of values is
 // indexed directly (codes with gaps), a wide one is numbered densely.
 errors::Result<KeyCodes> integer_codes(const ColumnBuffer& column, std::span<const std::uint32_t> ranks,
-                                       const KeyRules& rules);
+                                       const KeyRules& rules, pool::Interruption& interruption);
 
 // Python objects (an object array), ordered by their own `<`.  Each row's
 // object is first looked up by identity (repeated values are usually the
 // same object), then by hash and equality.  None, float NaN and the objects
 // in `nulls` count as null.
-errors::Result<KeyCodes> object_codes(const ColumnBuffer& column, PyObject* nulls, const KeyRules& rules);
+errors::Result<KeyCodes> object_codes(const ColumnBuffer& column, PyObject* nulls, const KeyRules& rules,
+                                      pool::Interruption& interruption);
 
 // Strings, read from an object that exports an Arrow C stream of one
 // column: UTF-8 with 32- or 64-bit offsets, string views, or dictionaries
 // of those.  Ordered by their bytes.
-errors::Result<KeyCodes> arrow_string_codes(PyObject* exporter, std::size_t rows, const KeyRules& rules);
+errors::Result<KeyCodes> arrow_string_codes(PyObject* exporter, std::size_t rows, const KeyRules& rules,
+                                            pool::Interruption& interruption);
+
+namespace detail {
+// codes[r] = rank[codes[r]] for every row, on the pool.
+void rank_codes(std::uint32_t* codes, std::size_t rows, const std::vector<std::uint32_t>& rank,
+                pool::Interruption& interruption);
+}  // namespace detail
 
 }  // namespace orven::bindings::frames

@@ -2,10 +2,10 @@
 
 namespace orven::bindings::frames {
 
-SeriesTable tabulate(const CompositeKey& key, const Grouping& grouping, std::uint64_t kind_range, bool has_kind) {
+SeriesTable tabulate(const CompositeKey& key, const GroupedRows& grouping, std::uint64_t kind_range, bool has_kind) {
     SeriesTable table;
     if (kind_range == 0) kind_range = 1;
-    for (std::uint64_t b = 0; b < grouping.bucket_count(); ++b) {
+    for (std::uint64_t b = 0; b < grouping.buckets; ++b) {
         if (grouping.size(b) > 0) table.buckets.push_back(b);
     }
     const std::size_t groups = table.buckets.size();
@@ -17,7 +17,7 @@ SeriesTable tabulate(const CompositeKey& key, const Grouping& grouping, std::uin
         const std::uint64_t bucket = table.buckets[g];
         const std::uint64_t value = key.bucket_value(bucket);
         const std::uint64_t id = has_kind ? value / kind_range : value;
-        const std::int64_t row = grouping.first_row(bucket);
+        const std::int64_t row = grouping.first_row[bucket];
         if (g == 0 || id != previous_id) {
             table.id_rows.push_back(row);
             previous_id = id;

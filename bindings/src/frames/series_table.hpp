@@ -27,6 +27,6 @@ struct SeriesTable {
 
 // `kind_range` is the range of the last key column when it is the kind
 // (its code is the combined value modulo the range), else 1.
-SeriesTable tabulate(const CompositeKey& key, const Grouping& grouping, std::uint64_t kind_range, bool has_kind);
+SeriesTable tabulate(const CompositeKey& key, const GroupedRows& grouping, std::uint64_t kind_range, bool has_kind);
 
 }  // namespace orven::bindings::frames
