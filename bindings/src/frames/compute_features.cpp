@@ -80,6 +80,9 @@ errors::Status compute_features(std::span<const features::common::SeriesView> se
         } catch (const pool::Interrupted&) {
             return ErrorValue::from_object(poller.take_raised());
         }
+        // A handler that raised as the last series finished: the work is
+        // complete, but the exception is the call's outcome all the same.
+        if (poller.interruption().cancelled()) return ErrorValue::from_object(poller.take_raised());
     }
     if (PyRef raised = report(progress, total, total)) return ErrorValue::from_object(std::move(raised));
     return errors::success();
