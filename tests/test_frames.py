@@ -318,7 +318,9 @@ def reference_table(columns, id_names, kind, time):
     (5, 2, 30000, False, True),      # few long groups, out of order
     (1500, 2, 40, True, True),       # 64-bit ids in a composite key: renumbered densely
 ])
-def test_larger_frames_match_orven(ids, kinds, readings, wide_ids, shuffled):
+@pytest.mark.parametrize("frame_kind", ["mapping", "pandas", "polars"])
+def test_larger_frames_match_orven(ids, kinds, readings, wide_ids, shuffled, frame_kind):
+    library(frame_kind)
     rng = np.random.default_rng(ids * 7 + readings)
     rows = ids * kinds * readings
     id_values = rng.choice(2 ** 62, ids, replace=False) if wide_ids else rng.permutation(ids) * 3 - 7
@@ -337,11 +339,16 @@ def test_larger_frames_match_orven(ids, kinds, readings, wide_ids, shuffled):
         columns = {name: column[order] for name, column in columns.items()}
     else:
         columns["time"] = np.sort(columns["time"])
-    table = orven_frames.extract_features(columns, id=id_names, kind="kind", time="time", value="value")
+    untouched = {name: column.copy() for name, column in columns.items()}
+    frame = frame_of(columns, frame_kind, "int", rng)
+    table = table_columns(orven_frames.extract_features(frame, id=id_names, kind="kind", time="time",
+                                                        value="value"))
     key, features = reference_table(columns, id_names, "kind", "time")
+    # The caller's columns are never modified.
+    assert all(np.array_equal(columns[name], untouched[name]) for name in columns)
     assert len(table["mean"]) == len(features)
     for position, name in enumerate(id_names):
-        assert np.array_equal(table[name], np.unique(columns[name])[key[:, position]])
+        assert np.array_equal(np.array(table[name]), np.unique(columns[name])[key[:, position]])
     for name in FEATURES:
-        assert np.array_equal(table[name].view(np.uint64),
+        assert np.array_equal(np.array(table[name], dtype=np.float64).view(np.uint64),
                               np.array([f[name] for f in features]).view(np.uint64)), name

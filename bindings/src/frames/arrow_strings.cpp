@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <cstring>
+#include <memory>
+#include <utility>
 #include <string_view>
 #include <vector>
 
@@ -173,14 +175,28 @@ Result<KeyCodes> arrow_string_codes(PyObject* exporter, std::size_t rows, const 
     const char index_format = dictionary_encoded ? column->format[0] : '\0';
 
     KeyCodes out{row_buffer<std::uint32_t>(rows), 0};
+    // The batches stay alive (and the producer's memory with them) until
+    // every row is coded.  Dictionary batches are coded here, into the
+    // global dictionary (their dictionaries are small); the rows of plain
+    // batches are cut into units, each coded by a task into a dictionary
+    // of its own, merged afterwards.
+    std::vector<std::unique_ptr<arrow::Owned<ArrowArray>>> held;
+    struct Unit {
+        const ArrowArray* array;
+        std::int64_t offset;
+        std::int64_t length;
+        std::size_t first_row;
+    };
+    std::vector<Unit> plain;
     StringDictionary dictionary;
+    std::vector<std::pair<std::size_t, std::size_t>> global_rows;  // coded with global codes
     std::size_t filled = 0;
     std::vector<std::uint32_t> entry_codes;
     while (true) {
-        arrow::Owned<ArrowArray> batch;
-        if (stream->get_next(stream.get(), batch.get()) != 0) return unreadable(stream_error(stream.get()));
-        if (batch.released()) break;
-        ArrowArray* array = batch.get();
+        auto batch = std::make_unique<arrow::Owned<ArrowArray>>();
+        if (stream->get_next(stream.get(), batch->get()) != 0) return unreadable(stream_error(stream.get()));
+        if (batch->released()) break;
+        ArrowArray* array = batch->get();
         std::int64_t offset = array->offset;
         if (batches) {
             if (array->n_children != 1) return unreadable("expected one column");
@@ -192,7 +208,6 @@ Result<KeyCodes> arrow_string_codes(PyObject* exporter, std::size_t rows, const 
         }
         poll_on_caller(interruption);
         if (any_null(*array, offset)) return ErrorValue::with_message(PyExc_ValueError, rules.null_message);
-        std::uint32_t* target = out.codes.get() + filled;
         if (dictionary_encoded) {
             const ArrowArray* values = array->dictionary;
             if (values == nullptr) return unreadable("a dictionary array without its dictionary");
@@ -201,22 +216,62 @@ Result<KeyCodes> arrow_string_codes(PyObject* exporter, std::size_t rows, const 
                 return ErrorValue::with_message(PyExc_ValueError, rules.null_message);
             }
             code_strings(*values, values->offset, layout, dictionary, entry_codes.data());
-            if (!code_dictionary_indices(*array, offset, index_format, entry_codes, target)) {
+            if (!code_dictionary_indices(*array, offset, index_format, entry_codes, out.codes.get() + filled)) {
                 return unreadable("dictionary indices out of range");
             }
+            global_rows.emplace_back(filled, filled + static_cast<std::size_t>(array->length));
         } else {
-            // In slices, polling between them: one chunk may hold every row.
-            for (std::int64_t at = 0; at < array->length; at += static_cast<std::int64_t>(rows_between_checks)) {
-                poll_on_caller(interruption);
-                ArrowArray slice = *array;
-                slice.length = std::min<std::int64_t>(array->length - at, rows_between_checks);
-                code_strings(slice, offset + at, layout, dictionary, target + at);
-            }
+            plain.push_back(Unit{array, offset, array->length, filled});
         }
         filled += static_cast<std::size_t>(array->length);
+        held.push_back(std::move(batch));
     }
     if (filled != rows) return unreadable("fewer rows than the frame has");
-    detail::rank_codes(out.codes.get(), rows, dictionary.ranks(), interruption);
+
+    // Units of about a piece each, none longer than a task should run
+    // between two looks at the interruption.
+    const std::size_t unit_rows = std::max<std::size_t>(rows / piece_count(rows) + 1, rows_between_checks);
+    std::vector<Unit> units;
+    for (const Unit& whole : plain) {
+        for (std::int64_t at = 0; at < whole.length; at += static_cast<std::int64_t>(unit_rows)) {
+            const std::int64_t length = std::min<std::int64_t>(whole.length - at, static_cast<std::int64_t>(unit_rows));
+            units.push_back(Unit{whole.array, whole.offset + at, length, whole.first_row + static_cast<std::size_t>(at)});
+        }
+    }
+    std::vector<StringDictionary> local(units.size());
+    run_tasks(units.size(), [&](std::size_t u, Checkpoint& checkpoint) {
+        const Unit& unit = units[u];
+        for (std::int64_t at = 0; at < unit.length; at += static_cast<std::int64_t>(rows_between_checks)) {
+            if (checkpoint.stop()) return;
+            ArrowArray slice = *unit.array;
+            slice.length = std::min<std::int64_t>(unit.length - at, static_cast<std::int64_t>(rows_between_checks));
+            code_strings(slice, unit.offset + at, layout, local[u], out.codes.get() + unit.first_row + at);
+        }
+    }, interruption);
+
+    // Every local code to its global one, then every global code to its rank.
+    std::vector<std::vector<std::uint32_t>> to_global(units.size());
+    for (std::size_t u = 0; u < units.size(); ++u) {
+        to_global[u].resize(local[u].size());
+        for (std::uint32_t code = 0; code < local[u].size(); ++code) {
+            to_global[u][code] = dictionary.code_of(local[u].text(code));
+        }
+    }
+    const std::vector<std::uint32_t> rank = dictionary.ranks();
+    for (std::vector<std::uint32_t>& table : to_global) {
+        for (std::uint32_t& code : table) code = rank[code];
+    }
+    run_tasks(units.size() + global_rows.size(), [&](std::size_t task, Checkpoint& checkpoint) {
+        const bool is_unit = task < units.size();
+        const std::size_t begin = is_unit ? units[task].first_row : global_rows[task - units.size()].first;
+        const std::size_t end = is_unit ? begin + static_cast<std::size_t>(units[task].length)
+                                        : global_rows[task - units.size()].second;
+        const std::vector<std::uint32_t>& table = is_unit ? to_global[task] : rank;
+        for (std::size_t r = begin; r < end; ++r) {
+            if ((r - begin) % rows_between_checks == 0 && checkpoint.stop()) return;
+            out.codes[r] = table[out.codes[r]];
+        }
+    }, interruption);
     out.range = dictionary.size();
     return out;
 }
