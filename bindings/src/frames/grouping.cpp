@@ -21,6 +21,14 @@ constexpr std::uint64_t few_buckets = 4096;
 // Partitions of the many-bucket path: at most this many.
 constexpr std::uint64_t most_partitions = 1024;
 
+// The many-bucket path cuts the buckets into partitions of 2^shift
+// consecutive buckets, at most most_partitions of them.
+unsigned partition_shift(std::uint64_t buckets) {
+    unsigned shift = 0;
+    while (((buckets - 1) >> shift) + 1 > most_partitions) ++shift;
+    return shift;
+}
+
 // Stands in for the time column when there is none.
 struct NoTime {};
 
@@ -244,9 +252,9 @@ GroupedRows group_many(Keys<Key>& input, const TimeReader<T>& time, const Column
     GroupedRows out = empty_result(buckets);
 
     // Partitions of 2^shift consecutive buckets.
-    unsigned shift = 0;
-    while (((buckets - 1) >> shift) + 1 > most_partitions) ++shift;
+    const unsigned shift = partition_shift(buckets);
     const std::uint64_t partitions = ((buckets - 1) >> shift) + 1;
+    const std::uint64_t local_mask = (std::uint64_t{1} << shift) - 1;
 
     // Pass 1: the rows of every partition, in frame order.
     const std::size_t pieces = piece_count(rows);
@@ -275,7 +283,9 @@ GroupedRows group_many(Keys<Key>& input, const TimeReader<T>& time, const Column
         std::uint64_t* cursor = piece_counts.data() + p * partitions;
         for (std::size_t r = range.begin; r < range.end; ++r) {
             if ((r - range.begin) % rows_between_checks == 0 && checkpoint.stop()) return;
-            order[cursor[keys[r] >> shift]++] = static_cast<Row>(r);
+            // The row and its bucket within the partition, in one word.
+            const std::uint64_t k = keys[r];
+            order[cursor[k >> shift]++] = static_cast<Row>((std::uint64_t{r} << shift) | (k & local_mask));
         }
     }, interruption);
 
@@ -292,7 +302,7 @@ GroupedRows group_many(Keys<Key>& input, const TimeReader<T>& time, const Column
         const std::size_t size = partition_start[q + 1] - partition_start[q];
         BucketCounts<T> counts(local_buckets);
         for (std::size_t i = 0; i < size; ++i) {
-            if (!counts.add(keys[members[i]] - base, members[i], time, problems[q])) return;
+            if (!counts.add(members[i] & local_mask, members[i] >> shift, time, problems[q])) return;
         }
         bool any_unsorted = false;
         std::uint64_t at = partition_start[q];
@@ -312,10 +322,10 @@ GroupedRows group_many(Keys<Key>& input, const TimeReader<T>& time, const Column
                 const double* source = columns.sources[c];
                 double* target = columns.targets[c];
                 for (std::size_t i = 0; i < size; ++i) {
-                    const Row r = members[i];
-                    const double v = source[r];
+                    const Row entry = members[i];
+                    const double v = source[entry >> shift];
                     seen |= v != v;
-                    target[cursor[keys[r] - base]++] = v;
+                    target[cursor[entry & local_mask]++] = v;
                 }
             }
         } else {
@@ -324,7 +334,9 @@ GroupedRows group_many(Keys<Key>& input, const TimeReader<T>& time, const Column
             RowBuffer<Row> grouped = row_buffer<Row>(size);
             std::vector<std::uint64_t> cursor(local_buckets);
             for (std::uint64_t b = 0; b < local_buckets; ++b) cursor[b] = counts.count[b] - partition_start[q];
-            for (std::size_t i = 0; i < size; ++i) grouped[cursor[keys[members[i]] - base]++] = members[i];
+            for (std::size_t i = 0; i < size; ++i) {
+                grouped[cursor[members[i] & local_mask]++] = static_cast<Row>(members[i] >> shift);
+            }
             for (std::uint64_t b = 0; b < local_buckets; ++b) {
                 if (!counts.unsorted[b]) continue;
                 const std::uint64_t begin = counts.count[b] - partition_start[q];
@@ -355,11 +367,15 @@ GroupedRows group_many(Keys<Key>& input, const TimeReader<T>& time, const Column
 template <class T, class Key>
 GroupedRows group_keys(Keys<Key>& input, const TimeReader<T>& time, const Columns& columns,
                        pool::Interruption& interruption) {
-    const bool narrow_rows = input.rows <= std::numeric_limits<std::uint32_t>::max();
     if (input.buckets <= few_buckets) {
+        const bool narrow_rows = input.rows <= std::numeric_limits<std::uint32_t>::max();
         return narrow_rows ? group_few<T, std::uint32_t>(input, time, columns, interruption)
                            : group_few<T, std::uint64_t>(input, time, columns, interruption);
     }
+    // The many-bucket path packs a row and its bucket in a partition into
+    // one word: 32 bits when both fit.
+    const unsigned shift = partition_shift(input.buckets);
+    const bool narrow_rows = input.rows <= (std::uint64_t{1} << (32 - shift));
     return narrow_rows ? group_many<T, std::uint32_t>(input, time, columns, interruption)
                        : group_many<T, std::uint64_t>(input, time, columns, interruption);
 }
