@@ -17,10 +17,9 @@ using python::PyRef;
 // Reports progress; returns the exception it raised, if any.
 PyRef report(PyObject* progress, std::size_t done, std::size_t total) {
     if (progress == nullptr) return PyRef();
-    PyObject* outcome = PyObject_CallFunction(progress, "nn", static_cast<Py_ssize_t>(done),
-                                              static_cast<Py_ssize_t>(total));
-    if (outcome == nullptr) return PyRef::steal(python::get_raised_exception());
-    Py_DECREF(outcome);
+    const PyRef outcome = PyRef::steal(PyObject_CallFunction(progress, "nn", static_cast<Py_ssize_t>(done),
+                                                             static_cast<Py_ssize_t>(total)));
+    if (!outcome) return PyRef::steal(python::get_raised_exception());
     return PyRef();
 }
 
