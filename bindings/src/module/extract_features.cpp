@@ -140,18 +140,19 @@ Result<PyRef> extract(PyObject* data) {
     borrow::InFlightCall call;
     Result<intake::ArrayMapList> arrays = intake::convert_data(data, call);
     if (!arrays.ok()) return std::move(arrays).error();
-    std::vector<features::common::SeriesView> series;
-    errors::Status built = intake::build_series_list(arrays.value(), series);
-    if (!built.ok()) return std::move(built).error();
+    Result<intake::SeriesList> series = intake::build_series_list(arrays.value());
+    if (!series.ok()) return std::move(series).error();
     // Every slot is written by the driver before it is read.
-    auto values = memory::uninitialized_buffer<features::minimal::FeatureValues>(series.size());
-    const std::span<features::minimal::FeatureValues> slots(values.get(), series.size());
+    const std::size_t count = series.value().count;
+    auto values = memory::uninitialized_buffer<features::minimal::FeatureValues>(count);
+    const std::span<features::minimal::FeatureValues> slots(values.get(), count);
     const intake::ResultLayout layout = std::move(arrays.value()).take_layout();
     Result<PyRef> list = [&] {
         python::CollectorPause pause;
         SignalPoll signals(pause);
         try {
-            extractor::ExtractionInProgress extraction(series, slots, &signals.interruption());
+            extractor::ExtractionInProgress extraction(series.value().span(), slots,
+                                                      &signals.interruption());
             return results::convert_results(slots, layout, extraction);
         } catch (const pool::Interrupted&) {
             return Result<PyRef>(signals.take_raised());
