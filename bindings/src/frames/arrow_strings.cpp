@@ -239,7 +239,7 @@ Result<KeyCodes> arrow_string_codes(PyObject* exporter, std::size_t rows, const 
         }
     }
     std::vector<StringDictionary> local(units.size());
-    run_tasks(units.size(), [&](std::size_t u, Checkpoint& checkpoint) {
+    run_tasks(units.size(), [&](std::size_t u, const Checkpoint& checkpoint) {
         const Unit& unit = units[u];
         for (std::int64_t at = 0; at < unit.length; at += static_cast<std::int64_t>(rows_between_checks)) {
             if (checkpoint.stop()) return;
@@ -261,7 +261,7 @@ Result<KeyCodes> arrow_string_codes(PyObject* exporter, std::size_t rows, const 
     for (std::vector<std::uint32_t>& table : to_global) {
         for (std::uint32_t& code : table) code = rank[code];
     }
-    run_tasks(units.size() + global_rows.size(), [&](std::size_t task, Checkpoint& checkpoint) {
+    run_tasks(units.size() + global_rows.size(), [&](std::size_t task, const Checkpoint& checkpoint) {
         const bool is_unit = task < units.size();
         const std::size_t begin = is_unit ? units[task].first_row : global_rows[task - units.size()].first;
         const std::size_t end = is_unit ? begin + static_cast<std::size_t>(units[task].length)

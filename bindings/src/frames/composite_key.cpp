@@ -15,7 +15,7 @@ constexpr std::uint64_t narrow_range = std::uint64_t{1} << 32;
 template <class Out, class Combine>
 void for_rows(std::size_t rows, Out* target, Combine combine, pool::Interruption& interruption) {
     const std::size_t pieces = piece_count(rows);
-    run_tasks(pieces, [&](std::size_t p, Checkpoint& checkpoint) {
+    run_tasks(pieces, [&](std::size_t p, const Checkpoint& checkpoint) {
         const RowRange range = piece_rows(rows, pieces, p);
         for (std::size_t r = range.begin; r < range.end; ++r) {
             if ((r - range.begin) % rows_between_checks == 0 && checkpoint.stop()) return;

@@ -58,7 +58,7 @@ Result<KeyCodes> integer_codes_of(const T* values, std::size_t rows, std::span<c
         return std::nullopt;
     };
     if (!ranks.empty() || rows == 0) {
-        run_tasks(pieces, [&](std::size_t p, Checkpoint& checkpoint) {
+        run_tasks(pieces, [&](std::size_t p, const Checkpoint& checkpoint) {
             const RowRange range = piece_rows(rows, pieces, p);
             for (std::size_t r = range.begin; r < range.end; ++r) {
                 if ((r - range.begin) % rows_between_checks == 0 && checkpoint.stop()) return;
@@ -86,7 +86,7 @@ Result<KeyCodes> integer_codes_of(const T* values, std::size_t rows, std::span<c
             return static_cast<std::uint64_t>(v);
         }
     };
-    run_tasks(pieces, [&](std::size_t p, Checkpoint& checkpoint) {
+    run_tasks(pieces, [&](std::size_t p, const Checkpoint& checkpoint) {
         const RowRange range = piece_rows(rows, pieces, p);
         std::uint64_t low = std::numeric_limits<std::uint64_t>::max();
         std::uint64_t high = 0;
@@ -109,7 +109,7 @@ Result<KeyCodes> integer_codes_of(const T* values, std::size_t rows, std::span<c
         high = std::max(high, f.high);
     }
     if (high - low < direct_limit(rows)) {
-        run_tasks(pieces, [&](std::size_t p, Checkpoint& checkpoint) {
+        run_tasks(pieces, [&](std::size_t p, const Checkpoint& checkpoint) {
             const RowRange range = piece_rows(rows, pieces, p);
             for (std::size_t r = range.begin; r < range.end; ++r) {
                 if ((r - range.begin) % rows_between_checks == 0 && checkpoint.stop()) return;
@@ -134,7 +134,7 @@ Result<KeyCodes> integer_codes_of(const T* values, std::size_t rows, std::span<c
 void detail::rank_codes(std::uint32_t* codes, std::size_t rows, const std::vector<std::uint32_t>& rank,
                         pool::Interruption& interruption) {
     const std::size_t pieces = piece_count(rows);
-    run_tasks(pieces, [&](std::size_t p, Checkpoint& checkpoint) {
+    run_tasks(pieces, [&](std::size_t p, const Checkpoint& checkpoint) {
         const RowRange range = piece_rows(rows, pieces, p);
         for (std::size_t r = range.begin; r < range.end; ++r) {
             if ((r - range.begin) % rows_between_checks == 0 && checkpoint.stop()) return;

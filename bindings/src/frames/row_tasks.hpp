@@ -7,40 +7,31 @@
 
 #include <algorithm>
 #include <cstddef>
-#include <thread>
-#include <vector>
 
 #include "pool/global_pool.hpp"
 #include "pool/interruption.hpp"
-#include "pool/job.hpp"
-#include "pool/parallel_map.hpp"
+#include "pool/thread_pool.hpp"
 
 namespace orven::bindings::frames {
 
 // Rows a task handles between two looks at the interruption.
 inline constexpr std::size_t rows_between_checks = std::size_t{1} << 16;
 
-// Asked by a task every rows_between_checks rows whether to stop.  On a
-// worker it reads the cancellation flag that the waiting thread sets; on
-// the calling thread itself (a list of one task runs there) it polls.
+// Asked by a task every rows_between_checks rows whether to stop: the
+// waiting thread polls and sets the flag, the workers read it.
 class Checkpoint {
 public:
-    Checkpoint(pool::Interruption& interruption, std::thread::id caller) noexcept
-        : interruption_(interruption), on_caller_(std::this_thread::get_id() == caller) {}
-    bool stop() noexcept {
-        if (on_caller_) interruption_.poll();
-        return interruption_.cancelled();
-    }
+    explicit Checkpoint(const pool::Interruption& interruption) noexcept : interruption_(interruption) {}
+    bool stop() const noexcept { return interruption_.cancelled(); }
 
 private:
-    pool::Interruption& interruption_;
-    bool on_caller_;
+    const pool::Interruption& interruption_;
 };
 
 // How many tasks a pass over `rows` rows is cut into: a few per worker,
 // none of fewer than about rows_between_checks rows.
 inline std::size_t piece_count(std::size_t rows) {
-    const std::size_t most = 4 * pool::current_num_threads();
+    const std::size_t most = 4 * pool::global_pool().num_threads();
     return std::clamp<std::size_t>(rows / rows_between_checks, 1, std::max<std::size_t>(most, 1));
 }
 
@@ -60,22 +51,17 @@ inline void poll_on_caller(pool::Interruption& interruption) {
     if (interruption.cancelled()) throw pool::Interrupted{};
 }
 
-// task(i, checkpoint) for every i in [0, count), on the pool.  Throws
-// pool::Interrupted once the interruption is cancelled; a task that sees
-// its checkpoint stop may return early.
+// task(i, checkpoint) for every i in [0, count), as one batch of blocks on
+// the pool; the calling thread waits and polls.  Raises the first failure
+// of a task, or pool::Interrupted once the interruption is cancelled (a
+// task that sees its checkpoint stop may return early).
 template <class Task>
 void run_tasks(std::size_t count, Task&& task, pool::Interruption& interruption) {
     if (count == 0) return;
-    const std::thread::id caller = std::this_thread::get_id();
-    std::vector<pool::Unit> done(count);
-    pool::parallel_map_into(
-        std::span(done),
-        [&](std::size_t i) {
-            Checkpoint checkpoint(interruption, caller);
-            task(i, checkpoint);
-            return pool::Unit{};
-        },
-        &interruption);
+    const Checkpoint checkpoint(interruption);
+    auto run_block = [&](std::size_t i) { task(i, checkpoint); };
+    pool::Batch batch(pool::global_pool(), count, run_block, &interruption);
+    batch.finish();
     if (interruption.cancelled()) throw pool::Interrupted{};
 }
 
