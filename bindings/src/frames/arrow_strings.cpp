@@ -174,7 +174,8 @@ Result<KeyCodes> arrow_string_codes(PyObject* exporter, std::size_t rows, const 
     }
     const char index_format = dictionary_encoded ? column->format[0] : '\0';
 
-    KeyCodes out{row_buffer<std::uint32_t>(rows), 0};
+    KeyCodes out;
+    out.codes = row_buffer<std::uint32_t>(rows);
     // The batches stay alive (and the producer's memory with them) until
     // every row is coded.  Dictionary batches are coded here, into the
     // global dictionary (their dictionaries are small); the rows of plain
@@ -257,21 +258,20 @@ Result<KeyCodes> arrow_string_codes(PyObject* exporter, std::size_t rows, const 
             to_global[u][code] = dictionary.code_of(local[u].text(code));
         }
     }
+    // The tables the fold reads the provisional codes through.
     const std::vector<std::uint32_t> rank = dictionary.ranks();
-    for (std::vector<std::uint32_t>& table : to_global) {
-        for (std::uint32_t& code : table) code = rank[code];
+    for (std::size_t u = 0; u < units.size(); ++u) {
+        for (std::uint32_t& code : to_global[u]) code = rank[code];
+        out.tables.push_back(std::move(to_global[u]));
+        const std::size_t begin = units[u].first_row;
+        out.parts.push_back(KeyCodes::Part{begin, begin + static_cast<std::size_t>(units[u].length), u});
     }
-    run_tasks(units.size() + global_rows.size(), [&](std::size_t task, const Checkpoint& checkpoint) {
-        const bool is_unit = task < units.size();
-        const std::size_t begin = is_unit ? units[task].first_row : global_rows[task - units.size()].first;
-        const std::size_t end = is_unit ? begin + static_cast<std::size_t>(units[task].length)
-                                        : global_rows[task - units.size()].second;
-        const std::vector<std::uint32_t>& table = is_unit ? to_global[task] : rank;
-        for (std::size_t r = begin; r < end; ++r) {
-            if ((r - begin) % rows_between_checks == 0 && checkpoint.stop()) return;
-            out.codes[r] = table[out.codes[r]];
+    if (!global_rows.empty()) {
+        out.tables.push_back(rank);
+        for (const auto& [begin, end] : global_rows) {
+            out.parts.push_back(KeyCodes::Part{begin, end, out.tables.size() - 1});
         }
-    }, interruption);
+    }
     out.range = dictionary.size();
     return out;
 }

@@ -31,7 +31,8 @@ std::uint64_t direct_limit(std::size_t rows) {
 template <class T>
 Result<KeyCodes> integer_codes_of(const T* values, std::size_t rows, std::span<const std::uint32_t> ranks,
                                   const KeyRules& rules, pool::Interruption& interruption) {
-    KeyCodes out{row_buffer<std::uint32_t>(rows), 0};
+    KeyCodes out;
+    out.codes = row_buffer<std::uint32_t>(rows);
     const bool has_null = rules.null_value.has_value();
     const std::int64_t null_value = rules.null_value.value_or(0);
     const auto is_null = [&](T v) {
@@ -124,24 +125,12 @@ Result<KeyCodes> integer_codes_of(const T* values, std::size_t rows, std::span<c
         if (r % rows_between_checks == 0) poll_on_caller(interruption);
         out.codes[r] = dictionary.code_of(order_key(values[r]));
     }
-    detail::rank_codes(out.codes.get(), rows, dictionary.ranks(), interruption);
+    out.renumber_all(rows, dictionary.ranks());
     out.range = dictionary.size();
     return out;
 }
 
 }  // namespace
-
-void detail::rank_codes(std::uint32_t* codes, std::size_t rows, const std::vector<std::uint32_t>& rank,
-                        pool::Interruption& interruption) {
-    const std::size_t pieces = piece_count(rows);
-    run_tasks(pieces, [&](std::size_t p, const Checkpoint& checkpoint) {
-        const RowRange range = piece_rows(rows, pieces, p);
-        for (std::size_t r = range.begin; r < range.end; ++r) {
-            if ((r - range.begin) % rows_between_checks == 0 && checkpoint.stop()) return;
-            codes[r] = rank[codes[r]];
-        }
-    }, interruption);
-}
 
 Result<KeyCodes> integer_codes(const ColumnBuffer& column, std::span<const std::uint32_t> ranks,
                                const KeyRules& rules, pool::Interruption& interruption) {
@@ -305,7 +294,8 @@ Result<KeyCodes> object_codes(const ColumnBuffer& column, PyObject* nulls, const
                               pool::Interruption& interruption) {
     const std::size_t rows = column.size();
     if (nulls != nullptr && !PyTuple_Check(nulls)) nulls = nullptr;
-    KeyCodes out{row_buffer<std::uint32_t>(rows), 0};
+    KeyCodes out;
+    out.codes = row_buffer<std::uint32_t>(rows);
     PyObject* const* objects = column.as<PyObject*>();
     IdentityCache seen;
     ObjectDictionary dictionary;
@@ -332,7 +322,7 @@ Result<KeyCodes> object_codes(const ColumnBuffer& column, PyObject* nulls, const
         ErrorValue dropped = std::move(rank).error();
         return ErrorValue::with_message(PyExc_TypeError, rules.order_message);
     }
-    detail::rank_codes(out.codes.get(), rows, rank.value(), interruption);
+    out.renumber_all(rows, std::move(rank).value());
     out.range = dictionary.size();
     return out;
 }

@@ -55,10 +55,4 @@ errors::Result<KeyCodes> object_codes(const ColumnBuffer& column, PyObject* null
 errors::Result<KeyCodes> arrow_string_codes(PyObject* exporter, std::size_t rows, const KeyRules& rules,
                                             pool::Interruption& interruption);
 
-namespace detail {
-// codes[r] = rank[codes[r]] for every row, on the pool.
-void rank_codes(std::uint32_t* codes, std::size_t rows, const std::vector<std::uint32_t>& rank,
-                pool::Interruption& interruption);
-}  // namespace detail
-
 }  // namespace orven::bindings::frames
