@@ -48,7 +48,7 @@ def run(threads, partitions, repeat):
 def main():
     partitions = int(sys.argv[1]) if len(sys.argv) > 1 else 16
     repeat = int(sys.argv[2]) if len(sys.argv) > 2 else 5
-    os.environ["RAYON_NUM_THREADS"] = "2"  # inherited by the worker process
+    os.environ.setdefault("RAYON_NUM_THREADS", "2")  # inherited by the worker process
     one = run(1, partitions, repeat)
     two = run(2, partitions, repeat)
     print(f"Dask, one worker process, sensors shape in {partitions} partitions, best of {repeat}:")
