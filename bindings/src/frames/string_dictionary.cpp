@@ -1,6 +1,7 @@
 #include "frames/string_dictionary.hpp"
 
 #include <algorithm>
+#include <bit>
 #include <numeric>
 
 namespace orven::bindings::frames {
@@ -62,9 +63,10 @@ void StringDictionary::rehash_short(std::size_t capacity) {
     std::vector<ShortSlot> old = std::move(short_slots_);
     short_slots_.assign(capacity, ShortSlot{});
     short_mask_ = capacity - 1;
+    short_shift_ = 64 - static_cast<unsigned>(std::countr_zero(capacity));
     for (const ShortSlot& entry : old) {
         if (entry.code == empty) continue;
-        std::size_t slot = hash(entry.key) & short_mask_;
+        std::size_t slot = short_slot(entry.key);
         while (short_slots_[slot].code != empty) slot = (slot + 1) & short_mask_;
         short_slots_[slot] = entry;
     }
