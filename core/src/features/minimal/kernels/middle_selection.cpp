@@ -1,9 +1,37 @@
+// The values at the middle ranks of an ascending order, by selection: the
+// one selection of both medians, the short one on a stack copy and the
+// windowed one among its candidates (or, where the window missed, among all
+// elements).
+//
+// Algorithm: quickselect (C. A. R. Hoare, "Algorithm 65: FIND", CACM 4(7),
+// 1961) with a median-of-three pivot taken from the elements at a quarter,
+// a half and three quarters of the range, so that sorted and reversed input
+// split evenly.  A round first counts the elements below the pivot, then
+// copies only the side that holds the wanted ranks into the other of two
+// buffers.  Where none is below, the pivot's copies are set apart instead,
+// so that a run of one value ends the search at once instead of shrinking
+// the range by one element a round; where the two wanted ranks straddle the
+// pivot, one more read finds both.  Counting and copying are branch-free
+// (every element is stored, the end advances when it belongs), since on
+// random data a branch on each comparison is mispredicted half the time.
+// Ranges of at most `sorted_range` elements are finished by insertion sort.
+//
+// Cost: O(n) expected, each round reading its range twice and keeping about
+// half of it or less.  Worst case: median-of-three killer inputs make the
+// rounds quadratic, so after a budget of 2 log2(n) + 8 rounds the rest is
+// left to the library's introselect (std::nth_element, O(n log n) at worst).
+// Memory: the caller's two buffers of n doubles, nothing allocated.
+//
+// Bits: only the values at the middle ranks come out; equal values other
+// than zeros are indistinguishable, so only a zero in the middle needs the
+// stable order, where the zeros (of either sign) stand in series order
+// right after the negative elements: median_from_middle reads them there.
+
 #include "features/minimal/kernels/middle_selection.hpp"
 
 #include <algorithm>
 #include <array>
 #include <bit>
-#include <cstdint>
 #include <limits>
 #include <utility>
 
@@ -13,10 +41,22 @@
 namespace orven::features::minimal::kernels {
 namespace {
 
-// Ranges this short are simply sorted.
-constexpr std::size_t short_range = 16;
+// Ranges this short are sorted by insertion.
+constexpr std::size_t sorted_range = 8;
 
 constexpr double inf = std::numeric_limits<double>::infinity();
+
+void insertion_sort(double* values, std::size_t count) {
+    for (std::size_t i = 1; i < count; ++i) {
+        const double value = values[i];
+        std::size_t j = i;
+        while (j > 0 && values[j - 1] > value) {
+            values[j] = values[j - 1];
+            --j;
+        }
+        values[j] = value;
+    }
+}
 
 // How many of values[0, count) lie below `pivot` (or at most at it, with
 // `inclusive`): two lanes at a time.
@@ -108,12 +148,10 @@ std::array<double, 2> zeros_in_series_order(common::SeriesView series, std::size
 MiddleValues select_middle(double* values, double* scratch, std::size_t count, std::size_t rank,
                            bool pair) {
     // Invariant: values[0, count) holds the elements whose ranks are still
-    // open, `rank` and `want` counted within them; scratch is free.  Each
-    // round counts against a pivot first and then copies only the side
-    // that holds the wanted ranks.
+    // open, `rank` and `want` counted within them; scratch is free.
     std::size_t want = rank + (pair ? 1 : 0);  // the higher wanted rank
     std::size_t rounds_left = 2 * static_cast<std::size_t>(std::bit_width(count)) + 8;
-    while (count > short_range) {
+    while (count > sorted_range) {
         if (rounds_left-- == 0) {
             // Pivots keep failing: finish with the library's introselect.
             std::nth_element(values, values + rank, values + count);
@@ -149,7 +187,7 @@ MiddleValues select_middle(double* values, double* scratch, std::size_t count, s
         }
         std::swap(values, scratch);
     }
-    std::sort(values, values + count);
+    insertion_sort(values, count);
     return {values[rank], values[want]};
 }
 
