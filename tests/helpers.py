@@ -231,32 +231,35 @@ def mismatches(expected, actual, label):
 def records_running(records, action, hook):
     """`records` as a sequence whose walk runs `action` (caller code) after
     the first record: from a list subclass's `__iter__` ("iter"), or from
-    the finaliser of garbage made there, run at the next collection that
-    the module's own allocations set off ("finaliser")."""
-    import gc
+    the finaliser of garbage made there, which the collector runs when the
+    walk goes on ("finaliser").  The collection is set off by allocations
+    of the iterator's own, made until it came: the module itself makes
+    tracked objects only once per process, and pauses the collector while
+    it makes results, so a collection of its setting off is left to chance."""
+    collected = []
 
-    if hook == "iter":
-        def between():
+    class Finaliser:
+        def __init__(self):
+            self.cycle = self
+
+        def __del__(self):
+            collected.append(True)
             action()
-    elif hook == "finaliser":
-        class Finaliser:
-            def __init__(self):
-                self.cycle = self
-
-            def __del__(self):
-                action()
-
-        def between():
-            Finaliser()
-            gc.set_threshold(1)
-    else:
-        raise ValueError(hook)
 
     class Records(list):
         def __iter__(self):
             for index, record in enumerate(list.__iter__(self)):
                 if index == 1:
-                    between()
+                    if hook == "iter":
+                        action()
+                    elif hook == "finaliser":
+                        Finaliser()
+                    else:
+                        raise ValueError(hook)
                 yield record
+                if index == 1 and hook == "finaliser":
+                    held = []
+                    while not collected and len(held) < 1_000_000:
+                        held.append([])
 
     return Records(records)

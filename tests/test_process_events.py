@@ -208,7 +208,12 @@ FORK_WITH_FOREIGN_REGISTRY = """
 
     thread = threading.Thread(target=forker)
     thread.start()
-    orven.extract_features(Records([{{"a": held[0], "c": changed}}, {{"b": held[1]}}, {{}}]))
+    try:
+        orven.extract_features(Records([{{"a": held[0], "c": changed}}, {{"b": held[1]}}, {{}}]))
+        refused = False
+    except TypeError:
+        refused = True
+    assert refused == {changed!r}, "a changed array is refused, only that"
     thread.join()
     _, status = os.waitpid(child[0], 0)
     print("CHILD", os.waitstatus_to_exitcode(status))

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <utility>
 
 #include "borrow/registry.hpp"
@@ -18,6 +19,31 @@ using errors::ErrorValue;
 using errors::Result;
 using python::PyRef;
 
+// The array owning the memory of `array`, whose holder is `holder`, when
+// that is another array; null when `array` owns it, or when an object of
+// another kind does.
+const PyObject* owning_array(PyObject* array, const void* holder) {
+    auto* base = static_cast<PyObject*>(const_cast<void*>(holder));
+    if (base == array || !PyObject_TypeCheck(base, numpy::array_api().ndarray_type)) {
+        return nullptr;
+    }
+    return base;
+}
+
+borrow::BorrowKey extent_of(const PyObject* array) {
+    return borrow::borrow_key(const_cast<PyObject*>(array), numpy::array_api().feature_version);
+}
+
+// The UTF-8 text of a column name that intake has accepted, held by the str.
+Result<std::string_view> text_of(PyObject* key) {
+    Py_ssize_t size = 0;
+    const char* text = PyUnicode_AsUTF8AndSize(key, &size);
+    if (text == nullptr) {
+        return errors::fetch();
+    }
+    return std::string_view(text, static_cast<std::size_t>(size));
+}
+
 }  // namespace
 
 // ------------------------------------------------------ admitted arrays
@@ -29,12 +55,18 @@ errors::Result<AdmittedArray> AdmittedArray::admit(PyObject* value, borrow::InFl
     const borrow::RegistryHeader& registry = borrow::registry_header();
     python::PyRef array = python::PyRef::borrow(value);
     const numpy::ArrayObject* fields = numpy::as_array(value);
+    const borrow::Place place = borrow::place_of(value);
+    const PyObject* owner = owning_array(value, place.base);
     const Snapshot snapshot{
         .data = fields->data,
         .count = static_cast<std::size_t>(fields->dimensions[0]),
         .contiguous = (fields->flags & (numpy::c_contiguous_flag | numpy::fortran_contiguous_flag)) != 0 &&
                       fields->data != nullptr,
-        .place = borrow::place_of(value),
+        .place = place,
+        .stride = fields->strides[0],
+        .descr = fields->descr,
+        .owner = owner,
+        .owner_key = owner != nullptr ? extent_of(owner) : borrow::BorrowKey{},
     };
     std::size_t slot = 0;
     const int code = call.acquire(registry, array.get(), snapshot.place, slot);
@@ -45,6 +77,30 @@ errors::Result<AdmittedArray> AdmittedArray::admit(PyObject* value, borrow::InFl
         fatal::raise("Unexpected return code " + std::to_string(code) + " from borrow checking API");
     }
     return AdmittedArray(std::move(array), registry, call, slot, snapshot);
+}
+
+bool AdmittedArray::unchanged() const {
+    PyObject* array = array_.get();
+    const numpy::ArrayObject* fields = numpy::as_array(array);
+    if (fields->nd != 1 || fields->data != snapshot_.data ||
+        static_cast<std::size_t>(fields->dimensions[0]) != snapshot_.count ||
+        fields->strides[0] != snapshot_.stride) {
+        return false;
+    }
+    // Another descriptor may still be native float64.
+    if (fields->descr != snapshot_.descr && !numpy::is_float64_vector(array)) {
+        return false;
+    }
+    // The same holder of the memory (a view whose base was replaced may
+    // point into memory no longer held), and the owning array, if another,
+    // at the same extent.  Only objects reached from the array as it is now
+    // are read.
+    const void* holder = borrow::base_address(array, numpy::array_api().ndarray_type);
+    if (holder != snapshot_.place.base) {
+        return false;
+    }
+    const PyObject* owner = owning_array(array, holder);
+    return owner == snapshot_.owner && (owner == nullptr || extent_of(owner) == snapshot_.owner_key);
 }
 
 AdmittedArray& AdmittedArray::operator=(AdmittedArray&& other) noexcept {
@@ -288,11 +344,28 @@ Result<ArrayMapList> convert_data(PyObject* data, borrow::InFlightCall& call) {
 
 // ------------------------------------------------ the driver's input
 
+namespace {
+
+ErrorValue changed_array(PyObject* key, std::size_t record) {
+    Result<std::string_view> name = text_of(key);
+    if (!name.ok()) return std::move(name).error();
+    return ErrorValue::with_message(
+        PyExc_TypeError, "The array of column '" + std::string(name.value()) + "' in record " +
+                             std::to_string(record) +
+                             " changed while the call was reading the data (its buffer, shape, "
+                             "strides or dtype)");
+}
+
+}  // namespace
+
 errors::Status build_series_list(const ArrayMapList& arrays,
                                 std::vector<features::common::SeriesView>& series) {
     series.clear();
-    for (const ArrayMap& map : arrays.maps()) {
-        for (const ArrayEntry& entry : map) {
+    const std::vector<PyRef>& keys = arrays.column_keys();
+    for (std::size_t record = 0; record < arrays.maps().size(); ++record) {
+        for (const ArrayEntry& entry : arrays.maps()[record]) {
+            // Checked here, after the last caller code of the intake ran.
+            if (!entry.array.unchanged()) return changed_array(keys[series.size()].get(), record);
             errors::Result<features::common::SeriesView> view = entry.array.series_view();
             if (!view.ok()) return std::move(view).error();
             series.push_back(view.value());

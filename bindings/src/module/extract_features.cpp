@@ -132,6 +132,8 @@ Result<PyRef> extract(PyObject* data) {
     borrow::InFlightCall call;
     Result<intake::ArrayMapList> arrays = intake::convert_data(data, call);
     if (!arrays.ok()) return std::move(arrays).error();
+    errors::Status prepared = results::prepare_shared_objects();
+    if (!prepared.ok()) return std::move(prepared).error();
     std::vector<features::common::SeriesView> series;
     errors::Status built = intake::build_series_list(arrays.value(), series);
     if (!built.ok()) return std::move(built).error();
