@@ -234,6 +234,19 @@ def test_a_length_that_lies_changes_nothing(length):
     assert as_bits(orven.extract_features(LyingLength(RECORDS, length))) == want
 
 
+class Stop(BaseException):
+    pass
+
+
+@pytest.mark.parametrize("stop", [KeyboardInterrupt, SystemExit, Stop], ids=lambda t: t.__name__)
+def test_a_length_that_raises_to_stop_is_not_taken_for_a_missing_hint(stop):
+    # A Ctrl-C that lands in __len__ must stop the call like anywhere else.
+    raised = stop("from __len__")
+    with pytest.raises(stop) as caught:
+        orven.extract_features(LyingLength(RECORDS, raised))
+    assert caught.value is raised
+
+
 def test_a_negative_length_is_refused_like_python_refuses_it():
     with pytest.raises(ValueError, match="__len__"):
         len(LyingLength(RECORDS, -1))

@@ -294,17 +294,22 @@ ErrorValue wrap_argument_error(ErrorValue error, std::string_view argument_name)
 constexpr Py_ssize_t untrusted_reservation_limit = 1 << 16;
 
 // Room for as many records as the sequence says it holds.  Only a hint: a
-// length that cannot be read reserves nothing.
-void reserve_for(ArrayMapList& records, PyObject* data) {
+// length that cannot be read reserves nothing.  But what is not an
+// Exception (KeyboardInterrupt from a Ctrl-C that lands in __len__,
+// SystemExit) asks to stop, not for a hint, and ends the call.
+errors::Status reserve_for(ArrayMapList& records, PyObject* data) {
     Py_ssize_t length = PyObject_Size(data);
     if (length < 0) {
-        errors::fetch();
-        return;
+        const bool stop = PyErr_Occurred() != nullptr && !PyErr_ExceptionMatches(PyExc_Exception);
+        ErrorValue failure = errors::fetch();
+        if (stop) return failure;
+        return std::monostate{};
     }
     if (!PyList_CheckExact(data) && !PyTuple_CheckExact(data)) {
         length = std::min(length, untrusted_reservation_limit);
     }
     records.reserve(static_cast<std::size_t>(length));
+    return std::monostate{};
 }
 
 Result<ArrayMapList> convert_sequence(PyObject* data, borrow::InFlightCall& call) {
@@ -318,7 +323,8 @@ Result<ArrayMapList> convert_sequence(PyObject* data, borrow::InFlightCall& call
         return errors::cast_error(data, sequence.value());
     }
     ArrayMapList records;
-    reserve_for(records, data);
+    errors::Status reserved = reserve_for(records, data);
+    if (!reserved.ok()) return std::move(reserved).error();
     Result<PyRef> iterator = errors::checked(PyObject_GetIter(data));
     if (!iterator.ok()) return std::move(iterator).error();
     while (PyRef item = PyRef::steal(PyIter_Next(iterator.value().get()))) {
