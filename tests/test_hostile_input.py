@@ -292,6 +292,32 @@ def test_a_list_changed_mid_call_gives_the_records_iteration_saw(change, records
     gc.collect()
 
 
+class OwnHash(str):
+    """A str whose hash and equality are its own, so that a dict can hold it
+    beside another key of the same text."""
+
+    def __hash__(self):
+        return id(self)
+
+    def __eq__(self, other):
+        return self is other
+
+
+@pytest.mark.parametrize("first, second", [(OwnHash, OwnHash), (str, OwnHash), (OwnHash, str)],
+                         ids=["both-own", "str-then-own", "own-then-str"])
+def test_two_keys_with_the_same_text_are_refused(first, second):
+    from registry_client import Registry
+
+    arrays = [np.arange(3.0), np.arange(4.0), np.arange(5.0)]
+    record = {first("b"): arrays[0], "a": arrays[1], second("b"): arrays[2]}
+    assert len(record) == 3
+    with pytest.raises(TypeError) as caught:
+        orven.extract_features([{"c": np.ones(2)}, record])
+    assert str(caught.value) == "argument 'data': record 1 has two keys with the text 'b'"
+    registry = Registry()
+    assert all(registry.is_free(array) for array in arrays)
+
+
 class SubDict(dict):
     def __iter__(self):
         raise AssertionError("a dict is walked, not iterated")

@@ -2,8 +2,10 @@
 
 #include <algorithm>
 #include <memory>
+#include <span>
 #include <string>
 #include <string_view>
+#include <unordered_set>
 #include <utility>
 
 #include "borrow/registry.hpp"
@@ -211,10 +213,51 @@ Result<PyRef> output_key(PyObject* key) {
     return errors::checked(PyUnicode_FromObject(key));
 }
 
+// The texts of one record's column names.  Two keys of a dict share a text
+// only where a str subclass brings a hash or an equality of its own; both
+// would become the same key of the result, and a column would be lost.
+// Exact str keys never collide, so nothing is kept until the first key of a
+// subclass; from then on the texts of all the record's keys are.
+class ColumnTexts {
+public:
+    // Whether the output key `key` of the caller's key `original` has a text
+    // of its own among the record's output keys before it, `earlier`.
+    Result<bool> add(PyObject* original, PyObject* key, std::span<const PyRef> earlier) {
+        if (!tracking_) {
+            if (PyUnicode_CheckExact(original)) {
+                return true;
+            }
+            tracking_ = true;
+            for (const PyRef& before : earlier) {
+                Result<std::string_view> text = text_of(before.get());
+                if (!text.ok()) return std::move(text).error();
+                texts_.insert(text.value());
+            }
+        }
+        Result<std::string_view> text = text_of(key);
+        if (!text.ok()) return std::move(text).error();
+        return texts_.insert(text.value()).second;
+    }
+
+private:
+    bool tracking_ = false;
+    // Views of texts held by the output keys, which outlive the record.
+    std::unordered_set<std::string_view> texts_;
+};
+
+ErrorValue repeated_column(PyObject* key, std::size_t record) {
+    Result<std::string_view> name = text_of(key);
+    if (!name.ok()) return std::move(name).error();
+    return ErrorValue::with_message(PyExc_TypeError, "record " + std::to_string(record) +
+                                                         " has two keys with the text '" +
+                                                         std::string(name.value()) + "'");
+}
+
 // One item of `data` (a dict or subclass) as its columns: each key a str
-// with a UTF-8 form; each value admitted as a NumPy array, its borrow taken
-// through `call`.  The entries are checked in the dict's order, each key
-// before its value.  The columns' output keys go to `records`.
+// with a UTF-8 form and a text of its own in the record; each value
+// admitted as a NumPy array, its borrow taken through `call`.  The entries
+// are checked in the dict's order, each key before its value.  The
+// columns' output keys go to `records`.
 Result<ArrayMap> convert_record(PyObject* item, ArrayMapList& records,
                                 borrow::InFlightCall& call) {
     if (!PyDict_Check(item)) {
@@ -223,13 +266,19 @@ Result<ArrayMap> convert_record(PyObject* item, ArrayMapList& records,
     DictWalk walk(item);
     ArrayMap columns;
     columns.reserve(static_cast<std::size_t>(walk.size()));
+    ColumnTexts texts;
     for (DictEntry entry; walk.next(entry);) {
         errors::Status name = check_column_name(entry.key.get());
         if (!name.ok()) return std::move(name).error();
-        Result<AdmittedArray> array = AdmittedArray::admit(entry.value.get(), call);
-        if (!array.ok()) return std::move(array).error();
         Result<PyRef> key = output_key(entry.key.get());
         if (!key.ok()) return std::move(key).error();
+        const std::span<const PyRef> earlier =
+            std::span(records.column_keys()).last(columns.size());
+        Result<bool> distinct = texts.add(entry.key.get(), key.value().get(), earlier);
+        if (!distinct.ok()) return std::move(distinct).error();
+        if (!distinct.value()) return repeated_column(key.value().get(), records.maps().size());
+        Result<AdmittedArray> array = AdmittedArray::admit(entry.value.get(), call);
+        if (!array.ok()) return std::move(array).error();
         columns.push_back(ArrayEntry{std::move(array).value()});
         records.push_column_key(std::move(key).value());
         entry = DictEntry{};
