@@ -13,7 +13,7 @@ call.  Every call runs in three fresh interpreters, with 1, 2 and 7 workers;
 their results must be identical to the bit, and equal to the reference.
 
 The data are seeded NumPy draws, so a run is reproducible; the number of
-calls grows with ORVEN_DIFFERENTIAL_SCALE (1 by default: 32 calls)."""
+calls grows with ORVEN_DIFFERENTIAL_SCALE (1 by default: 64 calls)."""
 
 import hashlib
 import math
@@ -35,7 +35,7 @@ from helpers import (
 )
 
 SCALE = int(os.environ.get("ORVEN_DIFFERENTIAL_SCALE", "1"))
-CALLS_PER_SCALE = 32
+CALLS_PER_SCALE = 64
 WORKER_COUNTS = (1, 2, 7)
 
 SWITCH_LENGTHS = [*range(0, 6), 19, 20, 21, 255, 256, 257, 2047, 2048, 2049]
