@@ -10,6 +10,7 @@
 
 #include "borrow/registry.hpp"
 #include "fatal/fatal_error.hpp"
+#include "memory/buffer.hpp"
 #include "numpy/abi.hpp"
 #include "python/handles.hpp"
 #include "python/once_value.hpp"
@@ -279,7 +280,7 @@ Result<ArrayMap> convert_record(PyObject* item, ArrayMapList& records,
         if (!distinct.value()) return repeated_column(key.value().get(), records.maps().size());
         Result<AdmittedArray> array = AdmittedArray::admit(entry.value.get(), call);
         if (!array.ok()) return std::move(array).error();
-        columns.push_back(ArrayEntry{std::move(array).value()});
+        columns.push_back(std::move(array).value());
         records.push_column_key(std::move(key).value());
         entry = DictEntry{};
     }
@@ -413,20 +414,24 @@ ErrorValue changed_array(PyObject* key, std::size_t record) {
 
 }  // namespace
 
-errors::Status build_series_list(const ArrayMapList& arrays,
-                                std::vector<features::common::SeriesView>& series) {
-    series.clear();
+errors::Result<SeriesList> build_series_list(const ArrayMapList& arrays) {
+    SeriesList series;
+    for (const ArrayMap& map : arrays.maps()) {
+        series.count += map.size();
+    }
+    series.views = memory::uninitialized_buffer<features::common::SeriesView>(series.count);
     const std::vector<PyRef>& keys = arrays.column_keys();
+    std::size_t next = 0;
     for (std::size_t record = 0; record < arrays.maps().size(); ++record) {
-        for (const ArrayEntry& entry : arrays.maps()[record]) {
+        for (const AdmittedArray& array : arrays.maps()[record]) {
             // Checked here, after the last caller code of the intake ran.
-            if (!entry.array.unchanged()) return changed_array(keys[series.size()].get(), record);
-            errors::Result<features::common::SeriesView> view = entry.array.series_view();
+            if (!array.unchanged()) return changed_array(keys[next].get(), record);
+            errors::Result<features::common::SeriesView> view = array.series_view();
             if (!view.ok()) return std::move(view).error();
-            series.push_back(view.value());
+            series.views[next++] = view.value();
         }
     }
-    return std::monostate{};
+    return series;
 }
 
 }  // namespace orven::bindings::intake
