@@ -10,7 +10,6 @@
 
 #include "features/common/feature_function_return.hpp"
 #include "features/common/series_view.hpp"
-#include "features/minimal/compute.hpp"
 #include "features/minimal/feature_values.hpp"
 
 namespace orven::features::minimal::oop {
@@ -83,10 +82,6 @@ struct SumValues {
 // The ten statistics applied one after the other, in feature_names order.
 struct MinimalFeatureSet {
     common::FeatureRecordList apply(common::SeriesView series) const;
-
-    // Forwards to minimal::compute for callers that still reach the fused
-    // path through the set; it goes once they call minimal::compute.
-    FeatureValues compute(common::SeriesView series) const { return minimal::compute(series); }
 };
 
 }  // namespace orven::features::minimal::oop
