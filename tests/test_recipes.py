@@ -1,6 +1,6 @@
-"""The recipes in examples/: their conversions are checked against a plain
+"""The recipes in examples/: their tables are checked against a plain
 per-group reference, each program runs as a user would run it, and every
-route gives the same values to the bit as one direct call."""
+route gives the same values to the bit as direct calls of orven."""
 
 import hashlib
 import importlib
@@ -14,6 +14,7 @@ import numpy as np
 import pytest
 
 import orven
+import orven_frames
 
 EXAMPLES = os.path.join(os.path.dirname(os.path.dirname(os.path.abspath(__file__))), "examples")
 
@@ -71,47 +72,22 @@ def edge_columns():
     }
 
 
-@pytest.mark.parametrize("library", ["pandas", "polars"])
-@pytest.mark.parametrize("case", ["generated", *edge_columns()])
-def test_long_to_records_groups_in_time_order(library, case):
-    module = recipe(f"{library}_long_format", library)
-    if case == "generated":
-        columns = recipe("sensor_data").long_columns(6, seed=3)
-    else:
-        columns = {name: np.array(values, dtype=object if name == "kind" else None)
-                   for name, values in edge_columns()[case].items()}
-        columns["value"] = columns["value"].astype(np.float64)
-    ids, records = module.long_to_records(long_table(library, columns))
-    got = {(key, kind): series for key, record in zip(ids, records)
-           for kind, series in record.items()}
-    expected = reference_series(columns)
-    assert list(got) == sorted(expected)  # ids ascending, kinds sorted within
-    assert len(set(ids)) == len(ids)
-    for key, values in expected.items():
-        series = got[key]
-        assert series.dtype == np.float64 and series.flags.c_contiguous
-        assert [bits(v) for v in series.tolist()] == [bits(v) for v in values], key
-
-
 def wide_cells(library, wide):
     """(id, kind, feature) -> value of a recipe's wide table; missing cells
-    (an id without that kind) left out."""
+    (an id without that kind: NaN in pandas, null in polars) left out."""
     cells = {}
-    if library == "pandas":
-        for key, row in wide.iterrows():
-            for (kind, name), value in row.items():
-                cells[(key, kind, name)] = value
-    else:
-        for row in wide.iter_rows(named=True):
-            for column, value in row.items():
-                if column != "id" and value is not None:
-                    kind, name = column.split("/")
-                    cells[(row["id"], kind, name)] = value
+    rows = wide.to_dict("records") if library == "pandas" else wide.iter_rows(named=True)
+    for row in rows:
+        for column, value in row.items():
+            if column == "id" or value is None or (library == "pandas" and math.isnan(value)):
+                continue
+            kind, name = column.split("__")
+            cells[(row["id"], kind, name)] = value
     return cells
 
 
 @pytest.mark.parametrize("library", ["pandas", "polars"])
-@pytest.mark.parametrize("case", ["generated", "missing_kind"])
+@pytest.mark.parametrize("case", ["generated", *edge_columns()])
 def test_wide_table_matches_direct_calls(library, case):
     module = recipe(f"{library}_long_format", library)
     if case == "generated":
@@ -127,12 +103,12 @@ def test_wide_table_matches_direct_calls(library, case):
         features = orven.extract_features([{kind: np.array(values)}])[0][kind]
         for name, value in features.items():
             expected[(key, kind, name)] = value
-    present = {cell: value for cell, value in cells.items()
-               if not (library == "pandas" and math.isnan(value) and cell not in expected)}
-    assert set(present) == set(expected)
+    # A series of one NaN has NaN features: those cells are present too.
+    assert set(cells) | {c for c, v in expected.items() if math.isnan(v)} == set(expected)
     for cell, value in expected.items():
-        assert bits(present[cell]) == bits(value), cell
-    ids = list(wide.index) if library == "pandas" else wide["id"].to_list()
+        if cell in cells:
+            assert bits(cells[cell]) == bits(value), cell
+    ids = wide["id"].to_list()
     assert ids == sorted({key for key, _ in reference_series(columns)})
 
 
@@ -142,8 +118,7 @@ def test_frame_recipes_run(name, library):
     pytest.importorskip(library, reason=f"{library} is not installed (pip install .[recipes])")
     out = run_example(name, 3).stdout
     # sensor_data gives three kinds per machine; ten features each.
-    assert out.splitlines()[0].endswith("3 ids x 30 (kind, feature) columns"
-                                        if library == "pandas" else "3 ids x 30 kind/feature columns")
+    assert out.splitlines()[0].endswith("3 ids x 30 kind__feature columns")
     assert "temperature" in out and "vibration" in out
 
 
@@ -161,22 +136,20 @@ def test_progress_recipe_equals_one_call_and_reports_progress(capsys):
 
 
 def test_dask_recipe_gathers_the_single_process_table():
-    pytest.importorskip("dask.bag", reason="dask is not installed (pip install .[recipes])")
+    pytest.importorskip("dask.dataframe", reason="dask is not installed (pip install .[recipes])")
     pytest.importorskip("distributed", reason="distributed is not installed (pip install .[recipes])")
-    module = recipe("dask_partitions")
-    count, per_partition = 300, 40
-    pairs = module.example_records(count)
-    direct = orven.extract_features([record for _, record in pairs])
-    # An independent digest of the direct result, in the recipe's format.
+    machines, partitions = 60, 5
+    columns = recipe("sensor_data").long_columns(machines)
+    # An independent digest, series by series, in the recipe's format.
+    series = reference_series(columns)
+    features = [orven.extract_features([{kind: np.array(values)}])[0][kind]
+                for (_, kind), values in series.items()]
     digest = hashlib.sha256()
-    for (key, _), features in sorted(zip(pairs, direct), key=lambda item: item[0][0]):
-        digest.update(key.encode())
-        for column, values in features.items():
-            digest.update(column.encode())
-            for name, value in values.items():
-                digest.update(name.encode())
-                digest.update(struct.pack("<d", value))
-    out = run_example("dask_partitions.py", count, per_partition).stdout
-    assert f"{count} records in {math.ceil(count / per_partition)} partitions" in out
+    digest.update(np.array([key for key, _ in series], dtype=np.int64).tobytes())
+    digest.update("\n".join(kind for _, kind in series).encode())
+    for name in orven_frames.FEATURES:
+        digest.update(np.array([f[name] for f in features], dtype=np.float64).tobytes())
+    out = run_example("dask_partitions.py", machines, partitions).stdout
+    assert f"{len(series)} series in {partitions} partitions on 2 workers" in out
     assert f"table digest {digest.hexdigest()}" in out
     assert "identical to one single-process call: yes" in out

@@ -146,3 +146,39 @@ def test_stub_matches_the_module(installed_stub):
     returned = orven.extract_features([{"x": np.array([1.0, 2.0])}])[0]["x"]
     assert declared == list(returned)
     assert all(type(value) is float for value in returned.values())
+
+
+FRAMES_PROGRAM = """
+    from typing import reveal_type
+
+    import numpy as np
+    import pandas as pd
+    import polars as pl
+    import pyarrow as pa
+    import orven_frames
+
+    columns = {"id": np.array([1, 1, 2]), "value": np.array([1.0, 2.0, 3.0])}
+    reveal_type(orven_frames.extract_features(pd.DataFrame(columns), id="id", value="value"))
+    reveal_type(orven_frames.extract_features(pl.DataFrame(columns), id="id", value="value"))
+    table = pa.table({"id": pa.array([1, 1, 2]), "value": pa.array([1.0, 2.0, 3.0])})
+    reveal_type(orven_frames.extract_features(table, id=["id"], value="value", wide=True))
+    reveal_type(orven_frames.extract_features(columns, id="id", value="value", nan="drop"))
+    orven_frames.extract_features(columns, id="id", value="value", nan="keep")
+"""
+
+
+@pytest.mark.parametrize("name", ["mypy", "pyright"])
+def test_frames_results_are_typed_by_frame_kind(name, tmp_path):
+    # pandas and pyarrow are typed through their stub packages (the typing extra).
+    for library in ("pandas", "polars", "pyarrow", "pandas-stubs", "pyarrow-stubs"):
+        if importlib.util.find_spec(library) is None:
+            pytest.skip(f"{library} is not installed (pip install .[recipes,typing])")
+    code, output, messages = check(name, tmp_path, FRAMES_PROGRAM)
+    revealed = {line: text for line, items in messages.items() for kind, text in items
+                if kind in ("note", "information")}
+    errors = {line for line, items in messages.items() for kind, _ in items if kind == "error"}
+    assert [re.search(pattern, revealed.get(line, "")) is not None for line, pattern in [
+        # pyright names the classes without their modules.
+        (11, r"^(?!.*polars).*\bDataFrame\b"), (12, r"^(?!.*pandas).*\bDataFrame\b"), (14, r"\bTable\b"),
+        (15, r"dict\[str, .*ndarray")]] == [True] * 4, output
+    assert errors == {16}, output  # the one misuse: an unknown nan policy

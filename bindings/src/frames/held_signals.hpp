@@ -1,0 +1,33 @@
+#pragma once
+
+// Signals during the passes that run while the calling thread keeps the
+// interpreter: polling runs the interpreter's signal handlers, and once one
+// raises (KeyboardInterrupt for Ctrl-C) the call stops and raises that.
+
+#include <Python.h>
+
+#include "pool/interruption.hpp"
+#include "python/failure.hpp"
+#include "python/handles.hpp"
+
+namespace orven::bindings::frames {
+
+class HeldSignals {
+public:
+    pool::Interruption& interruption() noexcept { return interruption_; }
+
+    // The exception a handler raised, once the call was interrupted.
+    errors::ErrorValue take_raised() { return errors::ErrorValue::from_object(std::move(raised_)); }
+
+private:
+    static bool poll(void* context) noexcept {
+        if (PyErr_CheckSignals() == 0) return false;
+        static_cast<HeldSignals*>(context)->raised_ = python::PyRef::steal(python::get_raised_exception());
+        return true;
+    }
+
+    python::PyRef raised_;
+    pool::Interruption interruption_{&HeldSignals::poll, this};
+};
+
+}  // namespace orven::bindings::frames

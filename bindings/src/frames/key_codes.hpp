@@ -1,0 +1,58 @@
+#pragma once
+
+// Key columns turned into codes: for every row a code in [0, range), equal
+// values sharing a code and codes ordered as the values are, so that the
+// composite key sorts groups by their key values.  Read under the
+// interpreter; nothing is made per row.
+
+#include <Python.h>
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+
+#include "frames/row_buffer.hpp"
+#include <optional>
+#include <span>
+#include <string>
+#include <vector>
+
+#include "frames/column_buffer.hpp"
+#include "frames/column_codes.hpp"
+#include "pool/interruption.hpp"
+#include "python/failure.hpp"
+
+namespace orven::bindings::frames {
+
+
+// What the caller says about a column's nulls and order.
+struct KeyRules {
+    // A value that stands for null (NaT, a category code of -1).
+    std::optional<std::int64_t> null_value;
+    // ValueError text for a null in the column.
+    std::string null_message;
+    // TypeError text for values that cannot be put in order.
+    std::string order_message;
+};
+
+// Integers or booleans of any width.  With `ranks`, each value is a
+// category number and its code is ranks[value] (the category's place in
+// sorted order, range ranks.size()).  Otherwise a small range of values is
+// indexed directly (codes with gaps), a wide one is numbered densely.
+errors::Result<KeyCodes> integer_codes(const ColumnBuffer& column, std::span<const std::uint32_t> ranks,
+                                       const KeyRules& rules, pool::Interruption& interruption);
+
+// Python objects (an object array), ordered by their own `<`.  Each row's
+// object is first looked up by identity (repeated values are usually the
+// same object), then by hash and equality.  None, float NaN and the objects
+// in `nulls` count as null.
+errors::Result<KeyCodes> object_codes(const ColumnBuffer& column, PyObject* nulls, const KeyRules& rules,
+                                      pool::Interruption& interruption);
+
+// Strings, read from an object that exports an Arrow C stream of one
+// column: UTF-8 with 32- or 64-bit offsets, string views, or dictionaries
+// of those.  Ordered by their bytes.
+errors::Result<KeyCodes> arrow_string_codes(PyObject* exporter, std::size_t rows, const KeyRules& rules,
+                                            pool::Interruption& interruption);
+
+}  // namespace orven::bindings::frames

@@ -1,0 +1,152 @@
+"""Features of whole frames: a long- or wide-format table in, a feature
+table of the same kind out, grouped and computed natively in one call.
+
+    import orven_frames
+    table = orven_frames.extract_features(frame, id="id", kind="kind",
+                                          time="time", value="value")
+
+The values are those of orven.extract_features on the same series, to the
+bit.  See extract_features for the arguments.
+"""
+
+import numpy as np
+
+from . import _kinds, _native_loader, _texts
+
+__all__ = ["extract_features", "FEATURES"]
+
+# The features of every series, in orven's order.
+FEATURES = ("absolute_maximum", "mean", "median", "variance", "standard_deviation",
+            "length", "maximum", "minimum", "root_mean_square", "sum_values")
+
+_native = _native_loader.load()
+
+
+def _names(argument):
+    if isinstance(argument, (list, tuple)):
+        return list(argument), True
+    return [argument], False
+
+
+def _progress_reporter():
+    try:
+        from tqdm import tqdm
+    except ImportError:
+        raise ImportError(_texts.no_tqdm()) from None
+    state = {}
+
+    def report(done, total):
+        bar = state.get("bar")
+        if bar is None:
+            bar = state["bar"] = tqdm(total=total, unit="series")
+        bar.update(done - bar.n)
+
+    def close():
+        if "bar" in state:
+            state["bar"].close()
+
+    return report, close
+
+
+def _check_columns(adapter, ids, kind, time, values):
+    named = [*ids, *([kind] if kind is not None else []), *([time] if time is not None else []), *values]
+    seen = []
+    for name in named:
+        if not adapter.has(name):
+            raise ValueError(_texts.missing_column(name))
+        if name in seen:
+            raise ValueError(_texts.repeated_column(name))
+        seen.append(name)
+
+
+def extract_features(frame, *, id, value, kind=None, time=None, wide=False, nan="raise",
+                     progress=False):
+    """The ten features of every series of `frame`, as a table of its kind.
+
+    frame: a pandas.DataFrame, polars.DataFrame, pyarrow.Table, or a mapping
+        of column name to 1-D NumPy array.
+    id: the id column, or a list of columns for a composite id.
+    value: the value column (long format), or a list of columns, one per
+        kind (wide format; kind must then be None).
+    kind: None, or the column that tells the series of one id apart.
+    time: None (each series in frame order), or the column to order each
+        series by; rows with equal times keep their frame order.
+    wide: False for one row per (id, kind); True for one row per id with a
+        column "<kind>__<feature>" per kind and feature.
+    nan: "raise" (a NaN or null in a series of two or more readings is a
+        ValueError) or "drop" (such readings are removed first).
+    progress: True for a tqdm progress bar over the series.
+    """
+    if nan not in ("raise", "drop"):
+        raise ValueError(_texts.bad_nan_policy(nan))
+    adapter = _kinds.adapter_for(frame)
+    ids, _ = _names(id)
+    values, wide_input = _names(value)
+    if not ids:
+        raise ValueError(_texts.no_id_columns())
+    if not values:
+        raise ValueError(_texts.no_value_columns())
+    if wide_input and kind is not None:
+        raise ValueError(_texts.kind_with_wide_input())
+    _check_columns(adapter, ids, kind, time, values)
+    report, close = _progress_reporter() if progress else (None, lambda: None)
+
+    if wide_input:
+        values = sorted(values)
+    keys = [adapter.key("id", name) for name in ids]
+    if kind is not None:
+        keys.append(adapter.key("kind", kind))
+    time_spec = adapter.time(time) if time is not None else None
+    arrays = tuple(adapter.values(name) for name in values)
+    try:
+        outcome = _native.group_features(tuple(keys), kind is not None, arrays, time_spec,
+                                         nan == "drop", report)
+    finally:
+        close()
+    id_rows, id_of, kind_rows, kind_of, features, nan_series, nan_column = outcome
+    id_rows = np.frombuffer(id_rows, dtype=np.int64)
+    id_of = np.frombuffer(id_of, dtype=np.int64)
+    kind_rows = np.frombuffer(kind_rows, dtype=np.int64)
+    kind_of = np.frombuffer(kind_of, dtype=np.int64)
+    series = len(id_of)
+
+    if nan_series >= 0:
+        row = id_rows[id_of[nan_series]]
+        described = [(name, adapter.scalar(name, row)) for name in ids]
+        if kind is not None:
+            described.append((kind, adapter.scalar(kind, kind_rows[kind_of[nan_series]])))
+        elif wide_input:
+            described.append(("kind", values[nan_column]))
+        raise ValueError(_texts.nan_in_series(values[nan_column], described))
+
+    features = np.frombuffer(features, dtype=np.float64).reshape(len(FEATURES), series)
+    if wide_input:
+        kind_values = list(values)
+    elif kind is not None:
+        kind_values = [adapter.scalar(kind, row) for row in kind_rows]
+    else:
+        kind_values = None
+
+    if not wide:
+        columns = [(name, adapter.take(name, id_rows[id_of])) for name in ids]
+        if kind is not None:
+            columns.append((kind, adapter.take(kind, kind_rows[kind_of])))
+        elif wide_input:
+            columns.append(("kind", adapter.labels(np.asarray(values, dtype=object)[kind_of])))
+        columns += [(name, adapter.feature(features[f])) for f, name in enumerate(FEATURES)]
+        return adapter.build(columns)
+
+    columns = [(name, adapter.take(name, id_rows)) for name in ids]
+    if kind_values is not None:
+        cube = np.full((len(id_rows), len(kind_values), len(FEATURES)), np.nan)
+        present = np.zeros((len(id_rows), len(kind_values)), dtype=bool)
+        cube[id_of, kind_of] = features.T
+        present[id_of, kind_of] = True
+        for k, label in enumerate(kind_values):
+            for f, name in enumerate(FEATURES):
+                columns.append((f"{label}__{name}",
+                                adapter.feature(np.ascontiguousarray(cube[:, k, f]), present[:, k])))
+    else:
+        # No kind: one series per id, its features under their own names.
+        columns += [(name, adapter.feature(features[f])) for f, name in enumerate(FEATURES)]
+    return adapter.build(columns)

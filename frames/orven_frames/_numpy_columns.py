@@ -1,0 +1,85 @@
+"""NumPy arrays as the native part reads them: key columns as codes or
+objects, value columns as float64, time columns as int64 or float64.
+Shared by every frame kind; each hands over NumPy arrays where it can."""
+
+import numpy as np
+
+from . import _texts
+
+NAT = np.iinfo(np.int64).min
+EXACT_LIMIT = 2 ** 53
+
+
+def int_key(role, name, array, null_value=None, ranks=None):
+    return ("int", array, null_value, ranks, _texts.null_in(role, name), _texts.unorderable(role, name))
+
+
+def object_key(role, name, array, nulls=()):
+    return ("object", array, tuple(nulls), _texts.null_in(role, name), _texts.unorderable(role, name))
+
+
+def arrow_key(role, name, exporter):
+    return ("arrow", exporter, _texts.null_in(role, name), _texts.unorderable(role, name))
+
+
+def ranks_of(order):
+    """uint32 ranks from the order that sorts some categories."""
+    ranks = np.empty(len(order), dtype=np.uint32)
+    ranks[np.asarray(order, dtype=np.intp)] = np.arange(len(order), dtype=np.uint32)
+    return ranks
+
+
+def sorted_codes(role, name, array):
+    """Codes of a column no native reader handles, from np.unique."""
+    if array.dtype.kind == "f" and np.isnan(array).any():
+        raise ValueError(_texts.null_in(role, name))
+    try:
+        _, inverse = np.unique(array, return_inverse=True)
+    except TypeError:
+        raise TypeError(_texts.unorderable(role, name)) from None
+    return int_key(role, name, np.ascontiguousarray(inverse.reshape(-1), dtype=np.int64))
+
+
+def key(role, name, array):
+    kind = array.dtype.kind
+    if kind in "iub":
+        return int_key(role, name, np.ascontiguousarray(array))
+    if kind in "mM":
+        return int_key(role, name, np.ascontiguousarray(array).view(np.int64), NAT)
+    if kind == "O":
+        return object_key(role, name, np.ascontiguousarray(array))
+    if kind in "fUS":
+        return sorted_codes(role, name, array)
+    raise TypeError(_texts.key_type(role, name, array.dtype))
+
+
+def check_exact(name, low, high):
+    if low < -EXACT_LIMIT or high > EXACT_LIMIT:
+        raise ValueError(_texts.value_too_wide(name))
+
+
+def values(name, array):
+    kind = array.dtype.kind
+    if array.dtype == np.float64:
+        return np.ascontiguousarray(array)
+    if array.dtype == np.float32:
+        return array.astype(np.float64)
+    if kind in "iu":
+        if array.size:
+            check_exact(name, int(array.min()), int(array.max()))
+        return array.astype(np.float64)
+    raise TypeError(_texts.value_type(name, array.dtype))
+
+
+def time(name, array):
+    kind = array.dtype.kind
+    if kind in "mM":
+        return ("int", np.ascontiguousarray(array).view(np.int64), NAT,
+                _texts.null_in("time", name), _texts.nan_time(name))
+    if kind == "i" or (kind == "u" and (array.size == 0 or int(array.max()) < 2 ** 63)):
+        return ("int", np.ascontiguousarray(array, dtype=np.int64), None,
+                _texts.null_in("time", name), _texts.nan_time(name))
+    if kind == "f":
+        return ("float", np.ascontiguousarray(array, dtype=np.float64), None,
+                _texts.null_in("time", name), _texts.nan_time(name))
+    raise TypeError(_texts.time_type(name, array.dtype))

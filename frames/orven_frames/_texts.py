@@ -1,0 +1,77 @@
+"""Every message the frame path raises, in one place."""
+
+
+def missing_column(name):
+    return f"the frame has no column {name!r}"
+
+
+def null_in(role, name):
+    return f"{role} column {name!r} holds a null"
+
+
+def nan_time(name):
+    return f"time column {name!r} holds NaN"
+
+
+def unorderable(role, name):
+    return f"{role} column {name!r} holds values that cannot be put in order"
+
+
+def key_type(role, name, dtype):
+    return f"{role} column {name!r} has type {dtype}, which cannot be used as a key"
+
+
+def value_type(name, dtype):
+    return (f"value column {name!r} has type {dtype}; expected float64, float32 "
+            f"or integers of at most 2**53")
+
+
+def value_too_wide(name):
+    return f"value column {name!r} holds integers beyond 2**53, which float64 cannot hold exactly"
+
+
+def time_type(name, dtype):
+    return (f"time column {name!r} has type {dtype}; expected integers, floats, "
+            f"dates or datetimes")
+
+
+def nan_in_series(column, keys):
+    described = ", ".join(f"{name}={value!r}" for name, value in keys)
+    return f"{column} holds NaN in the series {described}"
+
+
+def bad_nan_policy(policy):
+    return f"nan must be 'raise' or 'drop', not {policy!r}"
+
+
+def kind_with_wide_input():
+    return "kind must be None when value is a list of columns (wide input)"
+
+
+def no_value_columns():
+    return "value must name at least one column"
+
+
+def no_id_columns():
+    return "id must name at least one column"
+
+
+def frame_type(frame):
+    return (f"frame must be a pandas.DataFrame, a polars.DataFrame, a pyarrow.Table or a "
+            f"mapping of column name to 1-D NumPy array, not {type(frame).__name__}")
+
+
+def mapping_column(name):
+    return f"column {name!r} of the mapping is not a 1-D NumPy array"
+
+
+def mapping_lengths():
+    return "the arrays of the mapping are not all of one length"
+
+
+def repeated_column(name):
+    return f"column {name!r} is named more than once among id, kind, time and value"
+
+
+def no_tqdm():
+    return "progress=True needs tqdm, which is not installed (pip install tqdm)"

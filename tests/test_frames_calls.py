@@ -1,0 +1,188 @@
+"""orven_frames.extract_features as a call: its error texts, the interpreter
+released while the workers compute, Ctrl-C, the progress bar, and the
+orven module left as it was."""
+
+import sys
+import threading
+import time
+
+import numpy as np
+import pytest
+
+import orven_frames
+from helpers import run_python
+
+
+def mapping(**columns):
+    base = {"id": np.array([1, 1, 2]), "value": np.array([1.0, 2.0, 3.0])}
+    base.update(columns)
+    return base
+
+
+def polars_frame(**columns):
+    pl = pytest.importorskip("polars")
+    return pl.DataFrame(columns)
+
+
+def arrow_table(**columns):
+    pa = pytest.importorskip("pyarrow")
+    return pa.table(columns)
+
+
+def pandas_frame(**columns):
+    pd = pytest.importorskip("pandas")
+    return pd.DataFrame(columns)
+
+
+ERRORS = [
+    # (frame builder, arguments, exception, exact text)
+    (lambda: mapping(), dict(id="nope", value="value"), ValueError, "the frame has no column 'nope'"),
+    (lambda: mapping(), dict(id="id", value="value", nan="keep"), ValueError,
+     "nan must be 'raise' or 'drop', not 'keep'"),
+    (lambda: mapping(), dict(id="id", value=["value"], kind="id"), ValueError,
+     "kind must be None when value is a list of columns (wide input)"),
+    (lambda: mapping(), dict(id="id", value=[]), ValueError, "value must name at least one column"),
+    (lambda: mapping(), dict(id=[], value="value"), ValueError, "id must name at least one column"),
+    (lambda: mapping(), dict(id="id", value="id"), ValueError,
+     "column 'id' is named more than once among id, kind, time and value"),
+    (lambda: mapping(value=np.array([True, False, True])), dict(id="id", value="value"), TypeError,
+     "value column 'value' has type bool; expected float64, float32 or integers of at most 2**53"),
+    (lambda: mapping(value=np.array([1, 2, 2 ** 53 + 1])), dict(id="id", value="value"), ValueError,
+     "value column 'value' holds integers beyond 2**53, which float64 cannot hold exactly"),
+    (lambda: mapping(id=np.array(["a", None, "b"], dtype=object)), dict(id="id", value="value"), ValueError,
+     "id column 'id' holds a null"),
+    (lambda: mapping(k=np.array(["a", float("nan"), "b"], dtype=object)), dict(id="id", kind="k", value="value"),
+     ValueError, "kind column 'k' holds a null"),
+    (lambda: mapping(id=np.array(["a", 1, "b"], dtype=object)), dict(id="id", value="value"), TypeError,
+     "id column 'id' holds values that cannot be put in order"),
+    (lambda: mapping(id=np.array([1 + 2j, 1j, 2j])), dict(id="id", value="value"), TypeError,
+     "id column 'id' has type complex128, which cannot be used as a key"),
+    (lambda: mapping(t=np.array([0.0, np.nan, 1.0])), dict(id="id", time="t", value="value"), ValueError,
+     "time column 't' holds NaN"),
+    (lambda: mapping(t=np.array(["2024-01-01", "NaT", "2024-01-02"], dtype="datetime64[s]")),
+     dict(id="id", time="t", value="value"), ValueError, "time column 't' holds a null"),
+    (lambda: mapping(t=np.array([True, False, True])), dict(id="id", time="t", value="value"), TypeError,
+     "time column 't' has type bool; expected integers, floats, dates or datetimes"),
+    (lambda: mapping(other=np.arange(2.0)), dict(id="id", value="value"), ValueError,
+     "the arrays of the mapping are not all of one length"),
+    (lambda: mapping(other=[1.0, 2.0, 3.0]), dict(id="id", value="value"), TypeError,
+     "column 'other' of the mapping is not a 1-D NumPy array"),
+    (lambda: [1, 2, 3], dict(id="id", value="value"), TypeError,
+     "frame must be a pandas.DataFrame, a polars.DataFrame, a pyarrow.Table or a mapping of column "
+     "name to 1-D NumPy array, not list"),
+    (lambda: mapping(value=np.array([1.0, np.nan, 3.0])), dict(id="id", value="value"), ValueError,
+     "value holds NaN in the series id=1"),
+    (lambda: polars_frame(id=[1, None, 2], value=[1.0, 2.0, 3.0]), dict(id="id", value="value"), ValueError,
+     "id column 'id' holds a null"),
+    (lambda: polars_frame(id=[1, 1, 2], value=[1.0, None, 3.0]), dict(id="id", value="value"), ValueError,
+     "value holds NaN in the series id=1"),
+    (lambda: arrow_table(id=[1, 1, 2], k=["a", None, "b"], value=[1.0, 2.0, 3.0]),
+     dict(id="id", kind="k", value="value"), ValueError, "kind column 'k' holds a null"),
+    (lambda: pandas_frame(id=[1, 1, 2], value=["x", "y", "z"]), dict(id="id", value="value"), TypeError,
+     "value column 'value' has type str; expected float64, float32 or integers of at most 2**53"),
+]
+
+
+@pytest.mark.parametrize("build, arguments, error, text", ERRORS)
+def test_error_texts(build, arguments, error, text):
+    frame = build()
+    with pytest.raises(error) as raised:
+        orven_frames.extract_features(frame, **arguments)
+    assert str(raised.value) == text
+
+
+def test_progress_without_tqdm_is_a_clear_import_error(monkeypatch):
+    monkeypatch.setitem(sys.modules, "tqdm", None)
+    with pytest.raises(ImportError) as raised:
+        orven_frames.extract_features(mapping(), id="id", value="value", progress=True)
+    assert str(raised.value) == "progress=True needs tqdm, which is not installed (pip install tqdm)"
+
+
+def test_progress_bar_reaches_the_series_count(capsys):
+    pytest.importorskip("tqdm")
+    ids = 3000
+    frame = {"id": np.repeat(np.arange(ids), 4), "value": np.arange(4.0 * ids)}
+    table = orven_frames.extract_features(frame, id="id", value="value", progress=True)
+    assert len(table["id"]) == ids
+    assert f"{ids}/{ids}" in capsys.readouterr().err
+
+
+def long_frame(series=8, length=1_500_000):
+    rng = np.random.default_rng(1)
+    return {"id": np.repeat(np.arange(series), length), "value": rng.normal(size=series * length)}
+
+
+def test_other_threads_run_while_the_workers_compute():
+    frame = long_frame()
+    beats = []
+    stop = threading.Event()
+
+    def beat():
+        while not stop.is_set():
+            beats.append(time.perf_counter())
+
+    other = threading.Thread(target=beat)
+    other.start()
+    try:
+        time.sleep(0.05)
+        start = time.perf_counter()
+        orven_frames.extract_features(frame, id="id", value="value")
+        end = time.perf_counter()
+    finally:
+        stop.set()
+        other.join()
+    during = sum(start < t < end for t in beats)
+    # A call that kept the interpreter throughout would leave at most a
+    # beat or two inside its window.
+    assert during > 1000, (during, end - start)
+
+
+CTRL_C = """
+    import os, subprocess, sys, time
+    import numpy as np
+    import orven_frames
+
+    rng = np.random.default_rng(3)
+    frame = {"id": np.repeat(np.arange(400_000), 10), "kind": np.tile(np.array(["a", "b"], dtype=object), 2_000_000),
+             "value": rng.normal(size=4_000_000)}
+    orven_frames.extract_features(frame, id="id", kind="kind", value="value")
+    sender = subprocess.Popen(
+        [sys.executable, "-c",
+         "import os, signal, sys, time; time.sleep(float(sys.argv[2])); "
+         "print(time.time(), flush=True); os.kill(int(sys.argv[1]), signal.SIGINT)",
+         str(os.getpid()), sys.argv[1]],
+        stdout=subprocess.PIPE, text=True)
+    caught = None
+    try:
+        deadline = time.time() + 20
+        while time.time() < deadline:
+            orven_frames.extract_features(frame, id="id", kind="kind", value="value")
+    except KeyboardInterrupt:
+        caught = time.time()
+    sent = float(sender.communicate()[0])
+    print("LATENCY", caught - sent if caught else "none")
+    again = orven_frames.extract_features({"id": np.zeros(5, dtype=np.int64), "value": np.arange(5.0)},
+                                          id="id", value="value")
+    assert again["sum_values"][0] == 10.0
+"""
+
+
+@pytest.mark.parametrize("delay", ["0.3", "0.45", "0.6"])
+def test_ctrl_c_stops_a_call_promptly_and_the_next_call_works(delay):
+    child = run_python(CTRL_C.replace("sys.argv[1]]", f"{delay!r}]"), {"RAYON_NUM_THREADS": "1"}, timeout=120)
+    text = child.stdout.split("LATENCY", 1)[1].split()[0]
+    assert text != "none", "no KeyboardInterrupt at all"
+    print(f"\nKeyboardInterrupt {float(text):.3f} s after SIGINT")
+    # The aim is under 0.1 s; the bound leaves room for a shared machine.
+    assert float(text) < 0.5
+
+
+def test_orven_is_left_as_it_was():
+    run_python("""
+        import orven
+        before = (sorted(vars(orven)), list(orven.__all__), orven.__doc__, orven.extract_features)
+        import orven_frames
+        assert (sorted(vars(orven)), list(orven.__all__), orven.__doc__, orven.extract_features) == before
+        assert orven_frames._native.__file__ == orven.__file__
+        assert orven_frames._native.__name__ == "orven_frames._native"
+    """)
