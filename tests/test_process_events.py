@@ -403,3 +403,42 @@ def test_ctrl_c_interrupts_a_long_call_promptly():
     # The aim is well under half a second; the bound is loose for a shared
     # machine.
     assert max(latencies) < 2.0
+
+
+# A signal handler runs in the middle of a call, as it would between two
+# bytecodes: it sees the collector as the caller left it, and what it sets
+# is what the caller finds after the call.
+COLLECTOR_IN_HANDLER = """
+    import gc
+    import signal
+    import time
+
+    import numpy as np
+    import orven
+
+    BEFORE, SETS = {before}, {sets}
+    series = np.random.default_rng(5).normal(size=1 << 20)
+    orven.extract_features([{{"s": series}}])
+    seen = []
+    def handler(signum, frame):
+        seen.append((time.perf_counter(), gc.isenabled()))
+        (gc.enable if SETS else gc.disable)()
+    signal.signal(signal.SIGALRM, handler)
+    (gc.enable if BEFORE else gc.disable)()
+    start = time.perf_counter()
+    signal.setitimer(signal.ITIMER_REAL, 0.05)
+    orven.extract_features([{{"s": series}}] * 300)
+    end = time.perf_counter()
+    [(when, state)] = seen
+    assert start < when < end, "the handler did not run during the call"
+    assert state == BEFORE, "the handler did not see the caller's setting"
+    assert gc.isenabled() == SETS, "the handler's setting was undone"
+    print("OK")
+"""
+
+
+@pytest.mark.parametrize("before, sets", [(True, False), (False, True), (True, True)])
+def test_a_signal_handler_in_a_call_sees_and_keeps_the_collector_setting(before, sets):
+    child = run_python(COLLECTOR_IN_HANDLER.format(before=before, sets=sets),
+                       {"RAYON_NUM_THREADS": "1"}, timeout=120)
+    assert "OK" in child.stdout

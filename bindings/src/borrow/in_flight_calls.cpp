@@ -28,17 +28,9 @@ std::vector<Orphan>& orphans() {
     return *list;
 }
 
-void install_fork_handlers(void (*prepare)(), void (*parent)(), void (*child)()) {
-    static const bool installed = ::pthread_atfork(prepare, parent, child) == 0;
-    if (!installed) {
-        fatal::abort_with("cannot install the fork handlers of the borrow records; aborting\n");
-    }
-}
-
 }  // namespace
 
 InFlightCall::InFlightCall() : thread_(::pthread_self()) {
-    install_fork_handlers(&before_fork, &after_fork_in_parent, &after_fork_in_child);
     const std::lock_guard lock(calls_mutex);
     next_ = first_call;
     if (next_ != nullptr) {
@@ -82,21 +74,21 @@ void InFlightCall::release(const RegistryHeader& registry, PyObject* array, cons
     release_shared_at(registry, array, place);
 }
 
-void InFlightCall::before_fork() noexcept {
+void before_fork() noexcept {
     calls_mutex.lock();
     if (RegistryState* state = published_state()) {
         state->lock_across_fork();
     }
 }
 
-void InFlightCall::after_fork_in_parent() noexcept {
+void after_fork_in_parent() noexcept {
     if (RegistryState* state = published_state()) {
         state->unlock_after_fork();
     }
     calls_mutex.unlock();
 }
 
-void InFlightCall::after_fork_in_child() noexcept {
+void after_fork_in_child() noexcept {
     if (RegistryState* state = published_state()) {
         state->unlock_after_fork();
     }
@@ -119,7 +111,7 @@ void InFlightCall::after_fork_in_child() noexcept {
             }
             kept_last = call;
         } else {
-            for (const Held& held : call->held_) {
+            for (const InFlightCall::Held& held : call->held_) {
                 if (held.registry == nullptr) {
                     continue;
                 }

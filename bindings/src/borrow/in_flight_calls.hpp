@@ -49,15 +49,21 @@ private:
         const RegistryHeader* registry;  // null once released
     };
 
-    static void before_fork() noexcept;
-    static void after_fork_in_parent() noexcept;
-    static void after_fork_in_child() noexcept;
+    friend void after_fork_in_child() noexcept;
 
     pthread_t thread_;
     std::vector<Held> held_;
     InFlightCall* previous_ = nullptr;
     InFlightCall* next_ = nullptr;
 };
+
+// What fork() must do to the calls' records and to the registry we
+// publish: both locks are held across the fork, and the child drops the
+// borrows of calls of other threads (see InFlightCall).  Run from the
+// module's fork handlers.
+void before_fork() noexcept;
+void after_fork_in_parent() noexcept;
+void after_fork_in_child() noexcept;
 
 // Gives back to another module's registry the borrows that calls of other
 // threads held when this process was forked from its parent (a no-op

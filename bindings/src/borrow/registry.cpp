@@ -198,11 +198,6 @@ const RegistryHeader& registry_header() {
     return **header.value();
 }
 
-const RegistryHeader* registry_header_if_ready() noexcept {
-    const RegistryHeader* const* header = header_cache.get();
-    return header != nullptr ? *header : nullptr;
-}
-
 // ------------------------------------------------- borrows of admitted arrays
 
 RegistryState* published_state() noexcept { return published.load(std::memory_order_acquire); }

@@ -50,9 +50,6 @@ static_assert(offsetof(RegistryHeader, release_mut) == 40);
 // per process; a failure is fatal and the next need tries again.
 const RegistryHeader& registry_header();
 
-// The header if it was found or published already, else null.
-const RegistryHeader* registry_header_if_ready() noexcept;
-
 // ------------------------------------------------- borrows of admitted arrays
 
 // Where a view lives in the registry: its base address and key, computed

@@ -7,6 +7,7 @@
 
 #include "borrow/registry.hpp"
 #include "fatal/fatal_error.hpp"
+#include "memory/buffer.hpp"
 #include "numpy/abi.hpp"
 #include "python/handles.hpp"
 #include "python/once_value.hpp"
@@ -174,7 +175,7 @@ Result<ArrayMap> convert_record(PyObject* item, ArrayMapList& records,
         if (!array.ok()) return std::move(array).error();
         Result<PyRef> key = output_key(entry.key.get());
         if (!key.ok()) return std::move(key).error();
-        columns.push_back(ArrayEntry{std::move(array).value()});
+        columns.push_back(std::move(array).value());
         records.push_column_key(std::move(key).value());
         entry = DictEntry{};
     }
@@ -288,17 +289,21 @@ Result<ArrayMapList> convert_data(PyObject* data, borrow::InFlightCall& call) {
 
 // ------------------------------------------------ the driver's input
 
-errors::Status build_series_list(const ArrayMapList& arrays,
-                                std::vector<features::common::SeriesView>& series) {
-    series.clear();
+errors::Result<SeriesList> build_series_list(const ArrayMapList& arrays) {
+    SeriesList series;
     for (const ArrayMap& map : arrays.maps()) {
-        for (const ArrayEntry& entry : map) {
-            errors::Result<features::common::SeriesView> view = entry.array.series_view();
+        series.count += map.size();
+    }
+    series.views = memory::uninitialized_buffer<features::common::SeriesView>(series.count);
+    std::size_t next = 0;
+    for (const ArrayMap& map : arrays.maps()) {
+        for (const AdmittedArray& array : map) {
+            errors::Result<features::common::SeriesView> view = array.series_view();
             if (!view.ok()) return std::move(view).error();
-            series.push_back(view.value());
+            series.views[next++] = view.value();
         }
     }
-    return std::monostate{};
+    return series;
 }
 
 }  // namespace orven::bindings::intake

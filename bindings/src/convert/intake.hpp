@@ -7,6 +7,9 @@
 
 #include <Python.h>
 
+#include <cstddef>
+#include <memory>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -69,14 +72,9 @@ private:
 
 // ---------------------------------------------------------- array maps
 
-// One column of a record under conversion: its admitted array.  (Its key
-// is kept apart, in the result layout: the driver never needs the names.)
-struct ArrayEntry {
-    AdmittedArray array;
-};
-
-// The columns of one record, in the caller's order.
-using ArrayMap = std::vector<ArrayEntry>;
+// The columns of one record, in the caller's order.  (Their keys are kept
+// apart, in the result layout: the driver never needs the names.)
+using ArrayMap = std::vector<AdmittedArray>;
 
 // The shape of a call's result: the output key of every column of every
 // record, in order (the caller's key itself when it is an exact str, else an
@@ -124,10 +122,10 @@ public:
     // Drops every entry, in order; the list is empty afterwards.
     void release() noexcept {
         for (ArrayMap& map : maps_) {
-            for (ArrayEntry& entry : map) {
-                // Moving the entry out ends its life right here, whatever
+            for (AdmittedArray& array : map) {
+                // Moving the array out ends its life right here, whatever
                 // order the containers would destroy their elements in.
-                ArrayEntry released = std::move(entry);
+                AdmittedArray released = std::move(array);
             }
         }
         maps_.clear();
@@ -146,10 +144,17 @@ private:
 errors::Result<ArrayMapList> convert_data(PyObject* data, borrow::InFlightCall& call);
 
 // The driver's input: views into the admitted arrays' own buffers (nothing
-// copied), every column of every record in order, into `series` (cleared
-// first).  TypeError "The given array is not contiguous" for the first array
-// that cannot be viewed as one run.
-errors::Status build_series_list(const ArrayMapList& arrays,
-                                std::vector<features::common::SeriesView>& series);
+// copied), every column of every record in order, in one buffer made at its
+// full size (MemoryError if it cannot be had).  TypeError "The given array
+// is not contiguous" for the first array that cannot be viewed as one run.
+struct SeriesList {
+    std::unique_ptr<features::common::SeriesView[]> views;
+    std::size_t count = 0;
+
+    std::span<const features::common::SeriesView> span() const noexcept {
+        return {views.get(), count};
+    }
+};
+errors::Result<SeriesList> build_series_list(const ArrayMapList& arrays);
 
 }  // namespace orven::bindings::intake

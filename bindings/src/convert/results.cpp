@@ -116,7 +116,6 @@ Result<PyRef> convert_results(std::span<const features::minimal::FeatureValues> 
                               extractor::ExtractionInProgress& extraction) {
     Result<PyObject*> prototype = feature_template();
     if (!prototype.ok()) return std::move(prototype).error();
-    const python::CollectorPause pause;
     const std::span<const PyRef> keys(layout.column_keys);
     // Every object made here is in proportion to the input, so failing to
     // make one (MemoryError) ends the call like any other error.

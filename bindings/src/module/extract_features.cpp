@@ -13,8 +13,10 @@
 #include "convert/intake.hpp"
 #include "convert/results.hpp"
 #include "extractor/extraction_in_progress.hpp"
+#include "memory/buffer.hpp"
 #include "pool/interruption.hpp"
 #include "python/entry_point.hpp"
+#include "python/handles.hpp"
 
 namespace orven::bindings::module {
 namespace {
@@ -92,11 +94,16 @@ errors::Result<PyObject*> bind_data_argument(PyObject* const* args, Py_ssize_t p
 
 // Signals that arrive while the pool computes: the calling thread keeps the
 // interpreter for the whole call (other Python threads see the call as one
-// step), but while it waits for the workers it runs the interpreter's
-// signal handlers every few tens of milliseconds.  If one raises
-// (KeyboardInterrupt from Ctrl-C), the call stops and raises that.
+// step), but while it waits for the workers, and while it builds the result
+// of records already computed, it runs the interpreter's signal handlers
+// every pool::poll_interval (pool::Batch polls; the handlers run outside the
+// collector pause).  If one raises (KeyboardInterrupt from Ctrl-C), no
+// further block starts, the running ones finish, and the call raises that
+// exception once the arrays are released; there is no partial result.
 class SignalPoll {
 public:
+    explicit SignalPoll(python::CollectorPause& pause) noexcept : pause_(pause) {}
+
     pool::Interruption& interruption() noexcept { return interruption_; }
 
     // The exception a signal handler raised, once the call was interrupted.
@@ -106,24 +113,25 @@ public:
 
 private:
     static bool poll(void* context) noexcept {
-        if (PyErr_CheckSignals() == 0) {
+        auto* self = static_cast<SignalPoll*>(context);
+        if (self->pause_.lifted([] { return PyErr_CheckSignals(); }) == 0) {
             return false;
         }
-        // Kept as it is: it is raised again unchanged once every task ended.
-        auto* self = static_cast<SignalPoll*>(context);
+        // Kept as it is: it is raised again unchanged once every block ended.
         self->raised_ = PyRef::steal(python::get_raised_exception());
         return true;
     }
 
+    python::CollectorPause& pause_;
     PyRef raised_;
     pool::Interruption interruption_{&SignalPoll::poll, this};
 };
 
 // The arrays are held, with their borrows, until the driver has ended; the
 // result objects are made while it computes, each record as soon as its
-// values are ready (no Python code runs meanwhile, and a failure of the
-// computation drops them).  A failure on the way (fatal errors included)
-// waits for the workers and releases the arrays as it leaves, before the
+// values are ready (a failure of the computation drops them).  A failure on
+// the way (fatal errors included) stops the blocks not yet started, waits
+// for the running ones and releases the arrays as it leaves, before the
 // entry point raises anything.
 Result<PyRef> extract(PyObject* data) {
     // Borrows that calls of threads lost to a fork left in another module's
@@ -132,19 +140,19 @@ Result<PyRef> extract(PyObject* data) {
     borrow::InFlightCall call;
     Result<intake::ArrayMapList> arrays = intake::convert_data(data, call);
     if (!arrays.ok()) return std::move(arrays).error();
-    std::vector<features::common::SeriesView> series;
-    errors::Status built = intake::build_series_list(arrays.value(), series);
-    if (!built.ok()) return std::move(built).error();
+    Result<intake::SeriesList> series = intake::build_series_list(arrays.value());
+    if (!series.ok()) return std::move(series).error();
     // Every slot is written by the driver before it is read.
-    auto values = std::make_unique_for_overwrite<features::minimal::FeatureValues[]>(series.size());
-    const std::span<features::minimal::FeatureValues> slots(values.get(), series.size());
+    const std::size_t count = series.value().count;
+    auto values = memory::uninitialized_buffer<features::minimal::FeatureValues>(count);
+    const std::span<features::minimal::FeatureValues> slots(values.get(), count);
     const intake::ResultLayout layout = std::move(arrays.value()).take_layout();
     Result<PyRef> list = [&] {
-        // The calling thread keeps the interpreter while the pool computes;
-        // the workers only read the views.
-        SignalPoll signals;
+        python::CollectorPause pause;
+        SignalPoll signals(pause);
         try {
-            extractor::ExtractionInProgress extraction(series, slots, &signals.interruption());
+            extractor::ExtractionInProgress extraction(series.value().span(), slots,
+                                                      &signals.interruption());
             return results::convert_results(slots, layout, extraction);
         } catch (const pool::Interrupted&) {
             return Result<PyRef>(signals.take_raised());

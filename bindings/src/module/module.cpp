@@ -8,6 +8,7 @@
 #include <cstdint>
 
 #include "module/extract_features.hpp"
+#include "module/fork_handlers.hpp"
 #include "python/entry_point.hpp"
 #include "python/failure.hpp"
 #include "python/handles.hpp"
@@ -146,6 +147,8 @@ Result<PyObject*> create_module() {
 }
 
 Result<PyRef> initialise() {
+    errors::Status handlers = install_fork_handlers();
+    if (!handlers.ok()) return std::move(handlers).error();
     errors::Status claimed = claim_for_current_interpreter();
     if (!claimed.ok()) return std::move(claimed).error();
     Result<PyObject* const*> module = module_slot.get_or_try_fill(create_module);

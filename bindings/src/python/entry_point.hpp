@@ -67,9 +67,10 @@ PyObject* entry_point(Body&& body,
         } catch (const fatal::FatalError& error) {
             failure = error.message();
         } catch (const std::bad_alloc&) {
-            // Memory in proportion to the input could not be had (smaller
-            // requests never throw): an ordinary MemoryError, which the
-            // caller can handle; there is nothing to report.
+            // Memory could not be had (in an ordinary call, that of a
+            // buffer in proportion to the input; see memory/buffer.hpp): an
+            // ordinary MemoryError, which the caller can handle; there is
+            // nothing to report.
             out_of_memory = true;
         } catch (const std::exception& error) {
             // Not one of ours, so nobody has reported it yet.

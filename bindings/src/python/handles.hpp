@@ -129,11 +129,14 @@ inline int declare_gil_requirement([[maybe_unused]] PyObject* module,
 // Building a result of many dicts would otherwise run young collections
 // over and over, each walking the dicts made so far, none of which can be
 // garbage yet.  The collector is switched off for the guard's lifetime and
-// back on afterwards only if it was on before.  Holding the interpreter,
-// and running no Python code in between, no other thread can see the
-// switch.  The free-threaded build has no such guarantee (other threads run
-// alongside and may read or set the switch), so there the guard does
-// nothing.
+// back on afterwards only if it was on before.  The only Python code that
+// runs meanwhile is what lifted() runs (the signal handlers that a waiting
+// call polls), and it runs with the collector as the caller left it: other
+// threads that such code lets run see the caller's setting, and a setting
+// the code makes (gc.disable(), gc.enable()) is the one restored at the end.
+// The free-threaded build has no such guarantee (other threads run
+// alongside and may read or set the switch at any time), so there the guard
+// does nothing.
 class CollectorPause {
 public:
 #ifdef Py_GIL_DISABLED
@@ -149,6 +152,22 @@ public:
 #endif
     CollectorPause(const CollectorPause&) = delete;
     CollectorPause& operator=(const CollectorPause&) = delete;
+
+    // Runs `code` with the collector switched as the caller had it, then
+    // pauses it again, taking the switch as `code` left it for the end.
+    template <class Code>
+    decltype(auto) lifted(Code&& code) {
+#ifndef Py_GIL_DISABLED
+        if (was_enabled_) {
+            PyGC_Enable();
+        }
+        struct Repause {
+            CollectorPause& pause;
+            ~Repause() { pause.was_enabled_ = PyGC_Disable() != 0; }
+        } repause{*this};
+#endif
+        return code();
+    }
 
 private:
 #ifndef Py_GIL_DISABLED

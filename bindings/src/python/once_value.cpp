@@ -4,7 +4,6 @@
 
 #include <memory>
 
-#include "fatal/fatal_error.hpp"
 
 namespace orven::bindings::python {
 namespace {
@@ -16,11 +15,6 @@ constinit std::atomic<OnceSlot*> slots{nullptr};
 }  // namespace
 
 OnceSlot::OnceSlot() noexcept {
-    static const bool handler_installed =
-        ::pthread_atfork(nullptr, nullptr, &OnceSlot::after_fork_in_child) == 0;
-    if (!handler_installed) {
-        fatal::abort_with("cannot install the fork handler of the module's one-time values; aborting\n");
-    }
     OnceSlot* head = slots.load(std::memory_order_relaxed);
     do {
         next_ = head;
@@ -28,7 +22,7 @@ OnceSlot::OnceSlot() noexcept {
                                           std::memory_order_relaxed));
 }
 
-void OnceSlot::after_fork_in_child() noexcept {
+void rearm_once_values_after_fork() noexcept {
     // Only the forking thread exists now: nothing here races.
     for (OnceSlot* slot = slots.load(std::memory_order_acquire); slot != nullptr; slot = slot->next_) {
         if (slot->filling_.load(std::memory_order_relaxed) &&

@@ -19,11 +19,12 @@ namespace orven::bindings::python {
 // thread, and the lock would stay held by a thread that no longer exists.
 // Every once-value is therefore on a process-wide list, and after a fork
 // the child re-creates the lock of each one whose fill was under way in
-// another thread; that fill never finished in the child, so the value is
-// still empty there and the child's first need fills it again.  A fill
-// under way in the forking thread itself goes on normally in the child.
-// (Taking the locks before forking instead would deadlock: fork() is called
-// with the interpreter held, which a fill may be waiting for.)
+// another thread (rearm_once_values_after_fork); that fill never finished in
+// the child, so the value is still empty there and the child's first need
+// fills it again.  A fill under way in the forking thread itself goes on
+// normally in the child.  (Taking the locks before forking instead would
+// deadlock: fork() is called with the interpreter held, which a fill may be
+// waiting for.)
 class OnceSlot {
 public:
     OnceSlot(const OnceSlot&) = delete;
@@ -54,13 +55,17 @@ protected:
     std::atomic<bool> filled_{false};
 
 private:
-    static void after_fork_in_child() noexcept;
+    friend void rearm_once_values_after_fork() noexcept;
 
     std::mutex mutex_;
     std::atomic<bool> filling_{false};
     std::atomic<pthread_t> filler_{};
     OnceSlot* next_ = nullptr;
 };
+
+// In a forked child: makes every once-value usable again (see OnceSlot).
+// Run from the module's fork handlers.
+void rearm_once_values_after_fork() noexcept;
 
 // A process-wide value filled on first need and never cleared.  A fill that
 // fails (error value or fatal error) leaves it empty for the next attempt.

@@ -1,6 +1,8 @@
 #include "extractor/extraction_in_progress.hpp"
 
 #include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <bit>
 #include <cmath>
@@ -9,8 +11,9 @@
 #include <random>
 #include <vector>
 
-#include "extractor/extract_features.hpp"
 #include "fatal/fatal_error.hpp"
+#include "features/minimal/oop/minimal_feature_set.hpp"
+#include "test_support/process_threads.hpp"
 
 namespace orven::extractor {
 namespace {
@@ -38,6 +41,16 @@ Series make_series(std::size_t count, unsigned seed) {
     return series;
 }
 
+// The statistic-by-statistic reference, one series after the other.
+FeatureValues reference(SeriesView series) {
+    const auto records = features::minimal::oop::MinimalFeatureSet{}.apply(series);
+    FeatureValues values{};
+    for (std::size_t i = 0; i < values.size(); ++i) {
+        values[i] = records.at(i).value;
+    }
+    return values;
+}
+
 bool same_bits(const FeatureValues& a, const FeatureValues& b) {
     for (std::size_t i = 0; i < a.size(); ++i) {
         if (std::bit_cast<std::uint64_t>(a[i]) != std::bit_cast<std::uint64_t>(b[i])) {
@@ -47,15 +60,18 @@ bool same_bits(const FeatureValues& a, const FeatureValues& b) {
     return true;
 }
 
-// Values read as soon as they are said to be ready are the final ones (a
-// value read too early is also a race that ThreadSanitizer reports).
-TEST(ExtractionInProgressTest, ValuesReadyInOrderAreTheDriversValues) {
+// Values read as soon as they are said to be ready are the reference's,
+// bit for bit (a value read too early is also a race that ThreadSanitizer
+// reports).
+TEST(ExtractionInProgressTest, ValuesReadyInOrderAreTheReferenceValues) {
     constexpr std::size_t block = ExtractionInProgress::block_size;
     for (const std::size_t count : {std::size_t{0}, std::size_t{1}, block - 1, block, block + 1,
                                     std::size_t{20 * block + 17}}) {
         const Series series = make_series(count, static_cast<unsigned>(count + 3));
-        std::vector<FeatureValues> expected(count);
-        extract_features_into(series.views, expected);
+        std::vector<FeatureValues> expected;
+        for (const SeriesView view : series.views) {
+            expected.push_back(reference(view));
+        }
 
         std::vector<FeatureValues> values(count);
         ExtractionInProgress extraction(series.views, values);
@@ -114,6 +130,28 @@ TEST(ExtractionInProgressTest, LeavingEarlyWaitsForTheWorkers) {
     ExtractionInProgress extraction(next.views, values);
     extraction.finish();
     EXPECT_TRUE(extraction.wait_for(3));
+}
+
+// The first extraction of a process creates the pool, even with nothing
+// to do.
+TEST(ExtractionInProgressTest, NoSeriesStillCreatesThePool) {
+#if defined(__SANITIZE_THREAD__)
+    GTEST_SKIP() << "ThreadSanitizer does not support threads started after fork()";
+#endif
+    const pid_t child = ::fork();
+    ASSERT_NE(child, -1);
+    if (child == 0) {
+        ::alarm(60);
+        const std::size_t before = test_support::thread_ids().size();
+        ExtractionInProgress extraction({}, {});
+        extraction.finish();
+        const std::size_t after = test_support::thread_ids().size();
+        ::_exit(before == 1 && after > 1 ? 0 : 3);
+    }
+    int status = 0;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 0);
 }
 
 }  // namespace

@@ -12,14 +12,13 @@
 #include <cstddef>
 #include <memory>
 #include <new>
-#include <type_traits>
 
 namespace orven::memory {
 
-// Room for `count` elements of T, left uninitialised; throws std::bad_alloc
-// when it cannot be had.
+// Room for `count` elements of T, default-initialised (so left
+// uninitialised for plain values); throws std::bad_alloc when it cannot be
+// had.
 template <class T>
-    requires std::is_trivially_default_constructible_v<T>
 std::unique_ptr<T[]> uninitialized_buffer(std::size_t count) {
     return std::make_unique_for_overwrite<T[]>(count);
 }

@@ -5,7 +5,6 @@
 
 #include "fatal/fatal_error.hpp"
 #include "pool/bookkeeping.hpp"
-#include "pool/platform.hpp"
 #include "pool/worker_count.hpp"
 
 namespace orven::pool {
@@ -28,18 +27,6 @@ private:
 
 GlobalPoolCell& process_cell() {
     static NeverDestroyed<GlobalPoolCell> cell(&create_global_pool);
-    static const bool fork_handlers = [] {
-        return platform::install_fork_handlers(
-            [] { process_cell().before_fork(); },
-            [] { process_cell().after_fork_in_parent(); },
-            [] {
-                WorkerThread::forget_current_after_fork();
-                process_cell().after_fork_in_child();
-            });
-    }();
-    if (!fork_handlers) {
-        bookkeeping_failed();
-    }
     return cell.get();
 }
 
@@ -100,11 +87,10 @@ std::unique_ptr<ThreadPool> create_global_pool() {
     return std::make_unique<ThreadPool>(workers);
 }
 
-std::size_t current_num_threads() {
-    if (const WorkerThread* worker = WorkerThread::current()) {
-        return worker->pool().num_threads();
-    }
-    return global_pool().num_threads();
-}
+void before_fork() noexcept { process_cell().before_fork(); }
+
+void after_fork_in_parent() noexcept { process_cell().after_fork_in_parent(); }
+
+void after_fork_in_child() noexcept { process_cell().after_fork_in_child(); }
 
 }  // namespace orven::pool

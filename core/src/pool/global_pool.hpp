@@ -2,7 +2,8 @@
 
 // The process-wide pool: created on first use with the worker count that
 // the environment and the available CPUs settle on, never destroyed, and
-// started afresh in a forked child.
+// started afresh in a forked child (given that the program runs the fork
+// functions below around fork()).
 
 #include <atomic>
 #include <cstddef>
@@ -59,9 +60,11 @@ ThreadPool& global_pool();
 // now and starts that many workers (or throws PoolCreationError).
 std::unique_ptr<ThreadPool> create_global_pool();
 
-// The number of workers of the pool that work started here runs on: the
-// current worker's pool, or the process-wide pool (created by this call if
-// it does not exist yet, raising the fatal error of a failed creation).
-std::size_t current_num_threads();
+// What fork() must do to the process-wide pool.  The pool registers no
+// handlers of its own: the program that embeds it runs these from its one
+// set of fork handlers, in the order it states there.
+void before_fork() noexcept;
+void after_fork_in_parent() noexcept;
+void after_fork_in_child() noexcept;
 
 }  // namespace orven::pool

@@ -1,6 +1,7 @@
 #include "pool/global_pool.hpp"
 
 #include <gtest/gtest.h>
+#include <pthread.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -14,7 +15,6 @@
 #include <vector>
 
 #include "fatal/fatal_error.hpp"
-#include "pool/parallel_map.hpp"
 #include "pool/worker_count.hpp"
 #include "test_support/process_threads.hpp"
 
@@ -141,14 +141,12 @@ TEST(GlobalPoolSizeTest, LaterChangesOfTheEnvironmentHaveNoEffect) {
 }
 
 bool squares_are_right(std::size_t count) {
-    const auto squares = parallel_map(count, [](std::size_t i) {
-        return parallel_map(4, [i](std::size_t j) { return i * i + j; });
-    });
+    std::vector<std::size_t> squares(count);
+    auto square = [&](std::size_t i) { squares[i] = i * i; };
+    Batch(global_pool(), count, square).finish();
     for (std::size_t i = 0; i < count; ++i) {
-        for (std::size_t j = 0; j < 4; ++j) {
-            if (squares[i][j] != i * i + j) {
-                return false;
-            }
+        if (squares[i] != i * i) {
+            return false;
         }
     }
     return true;
@@ -160,8 +158,12 @@ TEST(GlobalPoolForkTest, ChildOfAProcessWithAPoolGetsAFreshOne) {
     if (ORVEN_UNDER_TSAN) {
         GTEST_SKIP() << "ThreadSanitizer does not support threads started after fork()";
     }
+    // What a program that embeds the pool does once, before it may fork.
+    static const bool registered =
+        ::pthread_atfork(&before_fork, &after_fork_in_parent, &after_fork_in_child) == 0;
+    ASSERT_TRUE(registered);
     ASSERT_TRUE(squares_are_right(500));
-    const std::size_t workers = current_num_threads();
+    const std::size_t workers = global_pool().num_threads();
 
     const pid_t child = ::fork();
     ASSERT_NE(child, -1) << std::strerror(errno);

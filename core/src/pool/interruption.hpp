@@ -1,12 +1,13 @@
 #pragma once
 
-// Interrupting a call from the thread that waits for it.  That thread is
-// not a worker: it hands the work to the pool and blocks.  With an
-// interruption it wakes every poll_interval to ask the caller's poll
-// function whether to stop (the caller's language runtime may have a
-// signal to act on); once the poll says so, the call is cancelled: pieces
-// stop taking new elements, the tasks already running end, and the parallel
-// map raises Interrupted instead of returning a result.
+// Interrupting a batch from the thread that waits for it.  That thread is
+// not a worker: it hands the blocks to the pool and waits.  With an
+// interruption it asks the caller's poll function, every poll_interval
+// while it waits or reads results, whether to stop (the caller's language
+// runtime may have a signal to act on).  Once the poll says so, the
+// interruption is cancelled for good: no further block starts, the blocks
+// already running end, and the batch's finish() raises Interrupted (see
+// pool::Batch).
 
 #include <atomic>
 #include <chrono>
@@ -16,7 +17,7 @@ namespace orven::pool {
 // How often a waiting thread asks its poll function.
 inline constexpr std::chrono::milliseconds poll_interval{20};
 
-// Raised by a parallel map whose interruption was cancelled.  Not a
+// Raised by the finish() of a batch whose interruption was cancelled.  Not a
 // std::exception: it is no failure, and only the owner of the
 // interruption expects it.
 struct Interrupted {};
@@ -39,8 +40,8 @@ public:
         }
     }
 
-    // Read by every piece before each element: a relaxed load, since a
-    // piece that misses the flag for a moment only maps one more element.
+    // Read by every worker before each block: a relaxed load, since a
+    // worker that misses the flag for a moment only starts one more block.
     bool cancelled() const noexcept { return cancelled_.load(std::memory_order_relaxed); }
 
 private:

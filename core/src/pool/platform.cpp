@@ -74,10 +74,6 @@ std::optional<std::string> read_control_file([[maybe_unused]] const std::string&
 #endif
 }
 
-bool install_fork_handlers(void (*prepare)(), void (*parent)(), void (*child)()) {
-    return ::pthread_atfork(prepare, parent, child) == 0;
-}
-
 ThreadAttributes::ThreadAttributes(std::size_t stack_size) noexcept {
     if (const int error = ::pthread_attr_init(&attr_); error != 0) {
         error_ = error;

@@ -1,44 +1,19 @@
 #pragma once
 
-// What the pool asks of the processor and the operating system, in one
-// place: a full memory fence, the CPUs this process may use, the files
-// that describe its control groups, fork handlers, and worker threads with
-// a stack of a chosen size.  Everything here builds on Linux (x86-64 and
+// What the pool asks of the operating system, in one place: the CPUs this
+// process may use, the files that describe its control groups, and worker
+// threads with a stack of a chosen size.  Everything here builds on Linux (x86-64 and
 // AArch64) and macOS; where a system lacks a source of information, the
 // function says so (nullopt) and the caller falls back.
 
 #include <pthread.h>
 
-#include <atomic>
 #include <cstddef>
 #include <functional>
 #include <optional>
 #include <string>
 
 namespace orven::pool::platform {
-
-// A sequentially consistent fence.  The pool uses fences only so that no
-// wake-up is lost (a liveness matter); no data is published through them.
-//
-// ThreadSanitizer does not model fences, and GCC refuses
-// std::atomic_thread_fence under it when warnings are errors.  There the
-// same hardware barrier is issued directly where we know it, and elsewhere
-// the standard fence with that one warning silenced; either way the
-// sanitizer's view of the data races is unaffected.
-inline void full_fence() noexcept {
-#if defined(__SANITIZE_THREAD__) && (defined(__x86_64__) || defined(__i386__))
-    asm volatile("mfence" ::: "memory");
-#elif defined(__SANITIZE_THREAD__) && defined(__aarch64__)
-    asm volatile("dmb ish" ::: "memory");
-#elif defined(__SANITIZE_THREAD__) && defined(__GNUC__) && !defined(__clang__)
-#pragma GCC diagnostic push
-#pragma GCC diagnostic ignored "-Wtsan"
-    std::atomic_thread_fence(std::memory_order_seq_cst);
-#pragma GCC diagnostic pop
-#else
-    std::atomic_thread_fence(std::memory_order_seq_cst);
-#endif
-}
 
 // The number of CPUs in this process's affinity mask; nullopt where it
 // cannot be read or the system has no such mask (macOS).
@@ -51,11 +26,6 @@ std::optional<std::size_t> online_cpus();
 // The contents of a control-group or process-information file; nullopt
 // where it cannot be read, and always off Linux, which has no such files.
 std::optional<std::string> read_control_file(const std::string& path);
-
-// Registers handlers to run around fork(): `prepare` in the parent before,
-// `parent` in the parent after, `child` in the child after.  False if the
-// system refused them.
-bool install_fork_handlers(void (*prepare)(), void (*parent)(), void (*child)());
 
 // How a thread is started: pthread_create's signature, so that tests can
 // stand in a starter that fails.

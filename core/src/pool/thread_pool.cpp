@@ -1,165 +1,22 @@
 #include "pool/thread_pool.hpp"
 
+#include <chrono>
 #include <string>
-#include <thread>
 
+#include "fatal/fatal_error.hpp"
 #include "pool/bookkeeping.hpp"
 
 namespace orven::pool {
 
-namespace detail {
-
-void JobQueue::push_newest(Job& job) noexcept {
-    bookkeeping([&] {
-        const std::lock_guard lock(mutex_);
-        jobs_.push_back(&job);
-        size_.store(jobs_.size(), std::memory_order_release);
-    });
-}
-
-template <JobQueue::End end>
-Job* JobQueue::pop() noexcept {
-    if (looks_empty()) {
-        return nullptr;
-    }
-    return bookkeeping([&]() -> Job* {
-        const std::lock_guard lock(mutex_);
-        if (jobs_.empty()) {
-            return nullptr;
-        }
-        Job* job = nullptr;
-        if constexpr (end == End::newest) {
-            job = jobs_.back();
-            jobs_.pop_back();
-        } else {
-            job = jobs_.front();
-            jobs_.pop_front();
-        }
-        size_.store(jobs_.size(), std::memory_order_release);
-        return job;
-    });
-}
-
-Job* JobQueue::pop_newest() noexcept { return pop<End::newest>(); }
-
-Job* JobQueue::pop_oldest() noexcept { return pop<End::oldest>(); }
-
-}  // namespace detail
-
-// ---------------------------------------------------------------- workers
-
-namespace {
-
-thread_local WorkerThread* current_worker = nullptr;
-
-// Rounds of looking for work, yielding the processor in between, before an
-// idle worker goes to sleep.  Short: sleeping is cheap to undo.
-constexpr unsigned spin_rounds = 32;
-
-}  // namespace
-
-WorkerThread::WorkerThread(ThreadPool& pool, std::size_t index) noexcept
-    : pool_(pool), index_(index), victim_seed_(index * 0x9E3779B97F4A7C15ull + 1) {}
-
-WorkerThread* WorkerThread::current() noexcept { return current_worker; }
-
-void WorkerThread::forget_current_after_fork() noexcept { current_worker = nullptr; }
-
-void WorkerThread::push(Job& job) noexcept {
-    queue_.push_newest(job);
-    pool_.sleep().announce_work();
-}
-
-void WorkerThread::run() noexcept {
-    current_worker = this;
-    work_until(pool_.terminating());
-    current_worker = nullptr;
-}
-
-void WorkerThread::work_until(const std::atomic<bool>& stop) noexcept {
-    unsigned idle_rounds = 0;
-    while (!stop.load(std::memory_order_acquire)) {
-        if (Job* job = find_work()) {
-            execute(*job);
-            idle_rounds = 0;
-            continue;
-        }
-        if (idle_rounds < spin_rounds) {
-            ++idle_rounds;
-            std::this_thread::yield();
-            continue;
-        }
-        // Sleepy first, then one more search: a job pushed after that
-        // search moves the counter, and the sleep below returns at once.
-        const std::uint64_t snapshot = pool_.sleep().get_sleepy();
-        if (Job* job = find_work()) {
-            pool_.sleep().stay_awake();
-            execute(*job);
-            idle_rounds = 0;
-            continue;
-        }
-        pool_.sleep().sleep(index_, snapshot, stop);
-        idle_rounds = 0;
-    }
-}
-
-Job* WorkerThread::find_work() noexcept {
-    if (Job* job = pop_local()) {
-        return job;
-    }
-    if (Job* job = steal_from_others()) {
-        return job;
-    }
-    return pool_.injector().pop_oldest();
-}
-
-Job* WorkerThread::steal_from_others() noexcept {
-    const std::size_t count = pool_.num_threads();
-    if (count < 2) {
-        return nullptr;
-    }
-    // Visit the other workers from a pseudo-random starting point, so that
-    // thieves do not all line up behind the same victim.
-    victim_seed_ ^= victim_seed_ << 13;
-    victim_seed_ ^= victim_seed_ >> 7;
-    victim_seed_ ^= victim_seed_ << 17;
-    const std::size_t start = static_cast<std::size_t>(victim_seed_ % count);
-    for (std::size_t k = 0; k < count; ++k) {
-        const std::size_t victim = (start + k) % count;
-        if (victim == index_) {
-            continue;
-        }
-        if (Job* job = pool_.worker(victim).steal()) {
-            return job;
-        }
-    }
-    return nullptr;
-}
-
-// ------------------------------------------------------------------ threads
-
-namespace {
-
-void* worker_main(void* worker) {
-    static_cast<WorkerThread*>(worker)->run();
-    return nullptr;
-}
-
-}  // namespace
+// ------------------------------------------------------------- the pool
 
 ThreadPool::ThreadPool(std::size_t num_threads, const ThreadStarter& start_thread)
-    : sleep_(num_threads) {
+    : num_threads_(num_threads) {
     if (num_threads == 0) {
         throw PoolCreationError("a pool needs at least one worker thread");
     }
-    // Every worker's state exists before the first thread starts, since a
-    // running worker may steal from any other.
-    workers_.reserve(num_threads);
-    for (std::size_t i = 0; i < num_threads; ++i) {
-        workers_.push_back(std::make_unique<WorkerThread>(*this, i));
-    }
     try {
-        start_workers(num_threads, start_thread);
+        start_workers(start_thread);
     } catch (...) {
         stop_workers();
         throw;
@@ -168,21 +25,20 @@ ThreadPool::ThreadPool(std::size_t num_threads, const ThreadStarter& start_threa
 
 ThreadPool::~ThreadPool() { stop_workers(); }
 
-void ThreadPool::start_workers(std::size_t num_threads, const ThreadStarter& start_thread) {
+void ThreadPool::start_workers(const ThreadStarter& start_thread) {
     const platform::ThreadAttributes attributes(worker_stack_size);
     if (attributes.error() != 0) {
         throw PoolCreationError(
             platform::describe_os_error(attributes.failed_step(), attributes.error()));
     }
-    threads_.reserve(num_threads);
-    for (std::size_t i = 0; i < num_threads; ++i) {
+    threads_.reserve(num_threads_);
+    for (std::size_t i = 0; i < num_threads_; ++i) {
         pthread_t thread{};
-        const int error =
-            platform::start_thread(start_thread, &thread, attributes, &worker_main, workers_[i].get());
+        const int error = platform::start_thread(start_thread, &thread, attributes, &worker_main, this);
         if (error != 0) {
             throw PoolCreationError(platform::describe_os_error(
                 "failed to start worker thread " + std::to_string(i + 1) + " of " +
-                    std::to_string(num_threads),
+                    std::to_string(num_threads_),
                 error));
         }
         threads_.push_back(thread);
@@ -190,12 +46,208 @@ void ThreadPool::start_workers(std::size_t num_threads, const ThreadStarter& sta
 }
 
 void ThreadPool::stop_workers() noexcept {
-    terminating_.store(true);
-    sleep_.wake_all();
+    {
+        const std::lock_guard lock(mutex_);
+        terminating_ = true;
+    }
+    work_available_.notify_all();
     for (const pthread_t thread : threads_) {
         platform::join_thread(thread);
     }
     threads_.clear();
+}
+
+void* ThreadPool::worker_main(void* pool) noexcept {
+    // Blocks catch their own failures; what escapes is the pool's own
+    // machinery failing (a lock that cannot be taken).
+    bookkeeping([&] { static_cast<ThreadPool*>(pool)->work(); });
+    return nullptr;
+}
+
+// A worker's life: sleep until some batch has unstarted blocks, run blocks
+// of the oldest such batch until it has none, and leave it, ending it if
+// this was the last worker inside.
+void ThreadPool::work() {
+    std::unique_lock lock(mutex_);
+    for (;;) {
+        work_available_.wait(lock, [&] { return terminating_ || first_ != nullptr; });
+        if (terminating_) {
+            return;
+        }
+        Batch& batch = *first_;
+        ++batch.workers_inside_;
+        lock.unlock();
+        batch.run_blocks();
+        lock.lock();
+        // Nothing is left to start: no other worker may enter it now.
+        if (batch.listed_) {
+            unlist(batch);
+        }
+        if (--batch.workers_inside_ == 0) {
+            batch.end();
+        }
+    }
+}
+
+void ThreadPool::list(Batch& batch) noexcept {
+    batch.listed_ = true;
+    batch.next_ = nullptr;
+    if (last_ != nullptr) {
+        last_->next_ = &batch;
+    } else {
+        first_ = &batch;
+    }
+    last_ = &batch;
+}
+
+void ThreadPool::unlist(Batch& batch) noexcept {
+    Batch* previous = nullptr;
+    for (Batch* b = first_; b != &batch; b = b->next_) {
+        previous = b;
+    }
+    (previous != nullptr ? previous->next_ : first_) = batch.next_;
+    if (last_ == &batch) {
+        last_ = previous;
+    }
+    batch.listed_ = false;
+}
+
+// ------------------------------------------------------------ a batch
+
+Batch::Batch(ThreadPool& pool, std::size_t count, Body body, void* context,
+             Interruption* interruption)
+    : pool_(pool),
+      count_(count),
+      body_(body),
+      context_(context),
+      interruption_(interruption),
+      done_(std::make_unique<std::atomic<bool>[]>(count)),
+      next_poll_(std::chrono::steady_clock::now() + poll_interval) {
+    if (count == 0) {
+        ended_ = true;
+        return;
+    }
+    {
+        const std::lock_guard lock(pool_.mutex_);
+        pool_.list(*this);
+    }
+    if (count >= pool_.num_threads()) {
+        pool_.work_available_.notify_all();
+    } else {
+        for (std::size_t i = 0; i < count; ++i) {
+            pool_.work_available_.notify_one();
+        }
+    }
+}
+
+Batch::~Batch() {
+    if (finished_ || pool_.abandoned()) {
+        return;
+    }
+    stopped_.store(true, std::memory_order_relaxed);
+    std::unique_lock lock(mutex_);
+    changed_.wait(lock, [&] { return ended_; });
+}
+
+void Batch::run_blocks() noexcept {
+    while (!cancelled() && !stopped_.load(std::memory_order_relaxed)) {
+        const std::size_t block = cursor_.fetch_add(1, std::memory_order_relaxed);
+        if (block >= count_) {
+            return;
+        }
+        try {
+            body_(context_, block);
+            done_[block].store(true, std::memory_order_release);
+        } catch (...) {
+            bookkeeping([&] {
+                const std::lock_guard lock(mutex_);
+                if (!failure_) {
+                    failure_ = std::current_exception();
+                }
+            });
+        }
+        signal();
+    }
+}
+
+void Batch::signal() noexcept {
+    // The waiter checks under the mutex before it sleeps, so passing
+    // through the mutex here means that it cannot miss this change.
+    bookkeeping([&] { const std::lock_guard lock(mutex_); });
+    changed_.notify_all();
+}
+
+void Batch::end() noexcept {
+    // Notified with the mutex held: once it is released, the waiter may
+    // return and destroy the batch.
+    bookkeeping([&] {
+        const std::lock_guard lock(mutex_);
+        ended_ = true;
+        changed_.notify_all();
+    });
+}
+
+void Batch::poll_when_due() {
+    if (interruption_ == nullptr) {
+        return;
+    }
+    const auto now = std::chrono::steady_clock::now();
+    if (now < next_poll_) {
+        return;
+    }
+    next_poll_ = now + poll_interval;
+    interruption_->poll();
+    if (pool_.abandoned()) {
+        // The poll ran code that forked, and this is the child: the work
+        // will never run here, and nothing that runs refers to it.
+        fatal::raise("the worker pool was lost to fork() in the middle of this call");
+    }
+}
+
+template <class Ready>
+bool Batch::sleep_until(Ready ready) {
+    std::unique_lock lock(mutex_);
+    const auto woken = [&] { return ready() || ended_; };
+    if (interruption_ == nullptr) {
+        changed_.wait(lock, woken);
+        return true;
+    }
+    return changed_.wait_until(lock, next_poll_, woken);
+}
+
+// The clock is read once per block the reader passes and after each
+// sleep: often enough to poll on time whether the workers or the reader
+// are behind, rarely enough to cost nothing next to a block's work.
+bool Batch::wait_for_block(std::size_t index) {
+    const auto done = [&] { return done_[index].load(std::memory_order_acquire); };
+    for (;;) {
+        poll_when_due();
+        if (cancelled()) {
+            return false;
+        }
+        if (done()) {
+            return true;
+        }
+        if (sleep_until(done) && !done()) {
+            return false;  // ended without this block
+        }
+    }
+}
+
+void Batch::finish() {
+    for (;;) {
+        poll_when_due();
+        if (sleep_until([] { return false; })) {
+            break;
+        }
+    }
+    finished_ = true;
+    if (failure_) {
+        std::rethrow_exception(failure_);
+    }
+    if (cancelled()) {
+        throw Interrupted{};
+    }
 }
 
 }  // namespace orven::pool

@@ -2,7 +2,6 @@
 
 #include <gtest/gtest.h>
 #include <pthread.h>
-#include <sys/prctl.h>
 
 #include <atomic>
 #include <cerrno>
@@ -10,10 +9,11 @@
 #include <cstdlib>
 #include <future>
 #include <random>
+#include <stdexcept>
 #include <string>
 #include <thread>
+#include <vector>
 
-#include "pool/join.hpp"
 #include "test_support/process_threads.hpp"
 
 namespace orven::pool {
@@ -42,17 +42,19 @@ TEST(ThreadPoolTest, WorkersHaveTwoMebibyteStacksAndNoNameOfTheirOwn) {
     char inherited[16] = {};
     ASSERT_EQ(::pthread_getname_np(::pthread_self(), inherited, sizeof inherited), 0);
     ThreadPool pool(2);
-    const auto [stack_size, name] = pool.install([] {
+    std::size_t stack_size = 0;
+    std::string name;
+    auto inspect = [&](std::size_t) {
         pthread_attr_t attr;
-        std::size_t size = 0;
         if (::pthread_getattr_np(::pthread_self(), &attr) == 0) {
-            ::pthread_attr_getstacksize(&attr, &size);
+            ::pthread_attr_getstacksize(&attr, &stack_size);
             ::pthread_attr_destroy(&attr);
         }
         char own[16] = {};
         ::pthread_getname_np(::pthread_self(), own, sizeof own);
-        return std::make_pair(size, std::string(own));
-    });
+        name = own;
+    };
+    Batch(pool, 1, inspect).finish();
     EXPECT_EQ(stack_size, 2u * 1024 * 1024);
     EXPECT_EQ(name, inherited);
 }
@@ -77,6 +79,92 @@ TEST(ThreadPoolTest, FailedThreadStartStopsTheWorkersAlreadyStarted) {
     EXPECT_EQ(thread_ids_when(before), before);
 }
 
+// Every block runs exactly once, and a block reported done has run: for
+// any number of workers and blocks, read in order as the driver reads.
+TEST(BatchTest, EveryBlockRunsOnceAndIsSeenDoneInOrder) {
+    for (const std::size_t workers : {1u, 2u, 7u}) {
+        ThreadPool pool(workers);
+        for (const std::size_t count : {0u, 1u, 2u, 7u, 8u, 1000u}) {
+            std::vector<std::atomic<int>> runs(count);
+            std::vector<int> written(count, 0);
+            auto body = [&](std::size_t i) {
+                runs[i].fetch_add(1);
+                written[i] = static_cast<int>(i) + 1;
+            };
+            Batch batch(pool, count, body);
+            for (std::size_t i = 0; i < count; ++i) {
+                ASSERT_TRUE(batch.wait_for_block(i));
+                ASSERT_EQ(written[i], static_cast<int>(i) + 1) << workers << " workers, block " << i;
+            }
+            batch.finish();
+            for (std::size_t i = 0; i < count; ++i) {
+                EXPECT_EQ(runs[i].load(), 1) << workers << " workers, block " << i;
+            }
+        }
+    }
+}
+
+// A failing block ends only itself: every other block still runs, the
+// reader is told the block will never be done, finish() raises the first
+// failure, and the pool takes the next batch as usual.
+TEST(BatchTest, AFailureEndsOnlyItsBlockAndIsRaisedByFinish) {
+    ThreadPool pool(3);
+    std::atomic<int> ran{0};
+    auto body = [&](std::size_t i) {
+        if (i == 5 || i == 40) {
+            throw std::runtime_error("block " + std::to_string(i));
+        }
+        ran.fetch_add(1);
+    };
+    Batch batch(pool, 64, body);
+    EXPECT_TRUE(batch.wait_for_block(4));
+    EXPECT_FALSE(batch.wait_for_block(5));
+    try {
+        batch.finish();
+        ADD_FAILURE() << "the failure was lost";
+    } catch (const std::runtime_error& error) {
+        const std::string what = error.what();
+        EXPECT_TRUE(what == "block 5" || what == "block 40") << what;
+    }
+    EXPECT_EQ(ran.load(), 62);
+    std::atomic<int> next{0};
+    auto count = [&](std::size_t) { next.fetch_add(1); };
+    Batch(pool, 10, count).finish();
+    EXPECT_EQ(next.load(), 10);
+}
+
+// Once the interruption says stop, no further block starts, the waits end
+// and finish() raises Interrupted; a batch left early waits for the blocks
+// that are running and starts no more.
+TEST(BatchTest, InterruptionAndEarlyLeaveStartNoFurtherBlock) {
+    ThreadPool pool(2);
+    std::atomic<bool> stop{false};
+    Interruption interruption(
+        [](void* flag) noexcept { return static_cast<std::atomic<bool>*>(flag)->load(); }, &stop);
+    std::atomic<int> started{0};
+    auto slow = [&](std::size_t) {
+        started.fetch_add(1);
+        std::this_thread::sleep_for(2ms);
+    };
+    {
+        Batch batch(pool, 10000, slow, &interruption);
+        EXPECT_TRUE(batch.wait_for_block(0));
+        stop = true;
+        EXPECT_FALSE(batch.wait_for_block(9999));
+        EXPECT_THROW(batch.finish(), Interrupted);
+    }
+    EXPECT_LT(started.load(), 10000);
+    started = 0;
+    {
+        Batch batch(pool, 10000, slow);
+        EXPECT_TRUE(batch.wait_for_block(0));
+    }
+    const int at_leave = started.load();
+    std::this_thread::sleep_for(20ms);
+    EXPECT_EQ(started.load(), at_leave);
+    EXPECT_LT(at_leave, 10000);
+}
+
 // Idle workers sleep: after a burst of work they reach the sleeping state
 // and use no processor time while nothing is submitted.
 TEST(ThreadPoolTest, IdleWorkersSleepAndUseNoCpu) {
@@ -84,9 +172,8 @@ TEST(ThreadPoolTest, IdleWorkersSleepAndUseNoCpu) {
     ThreadPool pool(2);
     const auto workers = new_threads(before, thread_ids());
     ASSERT_EQ(workers.size(), 2u);
-    pool.install([] {
-        join([] { std::this_thread::sleep_for(5ms); }, [] { std::this_thread::sleep_for(5ms); });
-    });
+    auto nap = [](std::size_t) { std::this_thread::sleep_for(5ms); };
+    Batch(pool, 4, nap).finish();
 
     const auto all_asleep = [&] {
         for (const long id : workers) {
@@ -114,9 +201,9 @@ TEST(ThreadPoolTest, IdleWorkersSleepAndUseNoCpu) {
     EXPECT_TRUE(all_asleep());
 }
 
-// Work submitted just as workers fall asleep must still be picked up: many
-// short bursts from several threads at irregular intervals.  A lost wake-up
-// shows up as a hang, which the watchdog turns into a failure.
+// Batches submitted just as workers fall asleep, by several threads at
+// irregular intervals, are all picked up.  A lost wake-up shows up as a
+// hang, which the watchdog turns into a failure.
 TEST(ThreadPoolTest, NoWakeUpIsLostBetweenBursts) {
     ThreadPool pool(3);
     auto stress = std::async(std::launch::async, [&pool] {
@@ -125,13 +212,9 @@ TEST(ThreadPoolTest, NoWakeUpIsLostBetweenBursts) {
             callers.emplace_back([&pool, t] {
                 std::minstd_rand random(static_cast<unsigned>(t + 1));
                 for (int round = 0; round < 300; ++round) {
-                    const auto [a, b] = pool.install([] {
-                        return join([] { return join([] { return 1; }, [] { return 2; }); },
-                                    [] { return 3; });
-                    });
-                    if (a.first + a.second + b != 6) {
-                        std::abort();
-                    }
+                    std::atomic<int> sum{0};
+                    auto add = [&](std::size_t i) { sum.fetch_add(static_cast<int>(i)); };
+                    Batch(pool, 1 + random() % 5, add).finish();
                     std::this_thread::sleep_for(std::chrono::microseconds(random() % 400));
                 }
             });
@@ -144,13 +227,6 @@ TEST(ThreadPoolTest, NoWakeUpIsLostBetweenBursts) {
         ADD_FAILURE() << "the pool stopped making progress";
         std::_Exit(1);
     }
-}
-
-TEST(ThreadPoolTest, InstallFromAWorkerOfTheSamePoolRunsInPlace) {
-    ThreadPool pool(1);
-    // With one worker, going through the injector again would deadlock.
-    const int value = pool.install([&] { return pool.install([] { return 7; }); });
-    EXPECT_EQ(value, 7);
 }
 
 }  // namespace
