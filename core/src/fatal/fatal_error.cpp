@@ -130,9 +130,12 @@ void write_report(const Location& location, std::string_view message) {
 }
 
 void raise(std::string message, std::source_location where) {
-    Location location = Location::from(where);
-    write_report(location, message);
-    throw FatalError(std::move(message), std::move(location));
+    raise(std::move(message), Location::from(where));
+}
+
+void raise(std::string message, Location where) {
+    write_report(where, message);
+    throw FatalError(std::move(message), std::move(where));
 }
 
 void resume(std::string message, std::source_location where) {

@@ -42,6 +42,11 @@ private:
 [[noreturn]] void raise(std::string message,
                         std::source_location where = std::source_location::current());
 
+// The same at a location given outright, for a failure whose reported place
+// callers match against: compilers disagree on the column of a call, so a
+// place that must not move is stated by the code that raises there.
+[[noreturn]] void raise(std::string message, Location where);
+
 // Continues a failure whose report has already been written elsewhere (a
 // fatal error that came back from Python code, say): throws without a report.
 [[noreturn]] void resume(std::string message,
