@@ -57,8 +57,10 @@ if [ -f "$TARGET/.orven-root" ] && [ "$(cat "$TARGET/.orven-root")" = "$wanted" 
     exit 0
 fi
 
-# Never delete through a mount: a bind-mounted /dev or clone would go with it.
+# Never delete through a mount: a bind-mounted /dev or clone would go with
+# it.  (What an interrupted run left mounted is unmounted first.)
 remove_root() {
+    [ ! -d "$1" ] || root_leave "$1" || true
     if ! root_is_unmounted "$1"; then
         echo "error: not removing $1, something is still mounted under it" >&2
         return 1
@@ -84,7 +86,7 @@ mirror="$(
 
 partial="$(mktemp -d "$CACHE/.$NAME.partial.XXXXXX")"
 chmod 755 "$partial"  # a root directory, readable by apt's own user
-at_exit "[ ! -e '$partial' ] || remove_root '$partial'"
+at_exit "[ ! -e '$partial' ] || remove_root '$partial'; rm -f '$partial.log'"
 started=$SECONDS
 echo "root $NAME: debootstrap $SUITE for $ARCH into $partial${mirror:+ from $mirror}" >&2
 
@@ -99,7 +101,6 @@ else
     chroot "$partial" /debootstrap/debootstrap --second-stage \
         >>"$partial.log" 2>&1 || { tail -n 30 "$partial.log" >&2; exit 1; }
 fi
-at_exit "rm -f '$partial.log'"
 
 cat >"$partial/etc/apt/apt.conf.d/90orven" <<'EOF'
 Acquire::Check-Valid-Until "false";
