@@ -63,8 +63,13 @@ root_enter "$root" "$ROOT"
 in_root() { root_run "$root" "$@"; }
 
 # What the target interpreter expects of an extension: its headers and suffix.
-read -r include soabi < <(in_root python3 -c \
-    'import sysconfig; print(sysconfig.get_paths()["include"], sysconfig.get_config_var("SOABI"))')
+target="$(in_root python3 -c \
+    'import sysconfig; print(sysconfig.get_paths()["include"], sysconfig.get_config_var("SOABI"))')"
+read -r include soabi <<<"$target"
+if [ ! -f "$root$include/Python.h" ] || [[ "$soabi" != *aarch64* ]]; then
+    echo "error: the root's interpreter gives headers '$include' and suffix '$soabi'" >&2
+    exit 1
+fi
 in_root python3 -c 'import platform, sys, numpy, pytest
 print("python:  ", sys.version.split()[0], "on", platform.machine(), "with numpy", numpy.__version__, "and pytest", pytest.__version__)'
 

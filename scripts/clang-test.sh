@@ -79,7 +79,7 @@ ctest --test-dir "$BUILD/orven" --output-on-failure --no-tests=error -j "$JOBS"
 
 step "python: the libc++ module imported and called ($("$PYTHON" -V))"
 module="$(find "$BUILD/orven/bindings" -maxdepth 1 -name 'orven*.so' | head -n 1)"
-if [ -z "$module" ] || ! ldd "$module" | grep -q 'libc++\.so'; then
+if [ -z "$module" ] || [[ "$(ldd "$module")" != *libc++.so* ]]; then
     echo "error: no module linked with libc++ under $BUILD/orven/bindings" >&2
     exit 1
 fi
