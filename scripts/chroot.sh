@@ -3,7 +3,8 @@
 # mounted inside, every mount undone when the script exits, however it exits
 # (an error under `set -e`, a signal, or the end).
 #
-#   root_enter ROOT [HOST_DIR...]   mount /proc, /sys, /dev and each HOST_DIR
+#   root_enter ROOT [HOST_DIR...]   wait until no other run uses ROOT, then
+#                                   mount /proc, /sys, /dev and each HOST_DIR
 #                                   at the same path inside ROOT
 #   root_run ROOT COMMAND...        run COMMAND in ROOT with a clean environment
 #                                   (the array ROOT_ENV holds NAME=VALUE words to add)
@@ -76,8 +77,15 @@ _root_mount() {
 }
 
 root_enter() {
-    local root="$1" dir
+    local root="$1" dir lock
     shift
+    # One run at a time in a root: another run's exit would unmount what
+    # this one mounted.  (The lock goes with the process.)
+    exec {lock}>"$root.lock"
+    if ! flock -n "$lock"; then
+        echo "waiting for another run to leave $root" >&2
+        flock "$lock"
+    fi
     _roots_entered+=("$root")
     _root_mount "$root/proc" -t proc proc
     _root_mount "$root/sys" -t sysfs -o ro sysfs

@@ -4,8 +4,10 @@
 # Debian-like x86-64 machine (run as root, or with sudo available for the
 # packages it may need):
 #
-#   scripts/cross-test.sh aarch64
+#   scripts/cross-test.sh aarch64 [CMAKE_ARGUMENT...]
 #
+# (extra arguments go to CMake's configure step: scripts/aarch64-test.sh
+# passes those that add the Python module, built with the same objects)
 # installs Debian's cross compiler and qemu-user, builds GoogleTest from the
 # sources that libgtest-dev ships with the cross compiler, builds the core
 # with -Werror, and runs every test program through
@@ -18,6 +20,8 @@ ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 cd "$ROOT"
 
 ARCH="${1:-}"
+shift || true
+EXTRA_CMAKE_ARGUMENTS=("$@")
 case "$ARCH" in
     aarch64) TRIPLE=aarch64-linux-gnu ;;
     *)
@@ -71,7 +75,7 @@ step "C++: core, tests and benchmarks for $ARCH with -Werror"
 cmake -S . -B "$BUILD/orven" -G Ninja \
     -DCMAKE_TOOLCHAIN_FILE="$TOOLCHAIN" -DCMAKE_BUILD_TYPE=Release -DORVEN_WERROR=ON \
     -DORVEN_TESTS=ON -DORVEN_BINDINGS=OFF -DORVEN_BENCH=ON \
-    -DGTest_DIR="$GTEST_PREFIX/lib/cmake/GTest"
+    -DGTest_DIR="$GTEST_PREFIX/lib/cmake/GTest" "${EXTRA_CMAKE_ARGUMENTS[@]}"
 cmake --build "$BUILD/orven" -j "$JOBS"
 
 # ------------------------------------------------------------- the tests

@@ -86,7 +86,7 @@ mirror="$(
 
 partial="$(mktemp -d "$CACHE/.$NAME.partial.XXXXXX")"
 chmod 755 "$partial"  # a root directory, readable by apt's own user
-at_exit "[ ! -e '$partial' ] || remove_root '$partial'; rm -f '$partial.log'"
+at_exit "[ ! -e '$partial' ] || remove_root '$partial'; rm -f '$partial.log' '$partial.lock'"
 started=$SECONDS
 echo "root $NAME: debootstrap $SUITE for $ARCH into $partial${mirror:+ from $mirror}" >&2
 

@@ -20,14 +20,13 @@
 #   7. the pytest suite again, on Python 3.11 with NumPy 1.26, against the
 #      module built with AddressSanitizer and UndefinedBehaviorSanitizer
 #      (scripts/sanitize-test.sh);
-#   8. the core, its tests and the benchmarks cross-compiled for AArch64 and
-#      the tests run under qemu-user (scripts/cross-test.sh aarch64);
-#   9. the Python module cross-compiled for AArch64 and the Python suite run
-#      in an arm64 Debian root under emulation
-#      (scripts/aarch64-python-test.sh).  It is the slowest step and needs
-#      little of what the others build, so it runs in the background from
-#      the start, its output kept in build/ci-logs/aarch64-python.log and
-#      shown when it ends; its failure fails the run.
+#   8. everything on AArch64 (scripts/aarch64-test.sh): the core, its tests,
+#      the benchmarks and the Python module cross-compiled, the C++ tests run
+#      under qemu-user (scripts/cross-test.sh), and the Python suite run in
+#      an arm64 Debian root under emulation.  It is the slowest step and
+#      needs nothing the others build, so it runs in the background from the
+#      start, its output kept in build/ci-logs/aarch64.log and shown when it
+#      ends; its failure fails the run at the next step boundary.
 #
 # Exits non-zero at the first failure.  Build products go to build/, the
 # Debian roots to ~/.cache/orven/roots (made once, then reused).
@@ -105,22 +104,22 @@ echo "cmake:      $(cmake --version | head -n 1)"
 echo "python3.11: $PY311"
 echo "python3.13: $PY313 (headers $PY313_INCLUDE)"
 
-# ------------------------------------- AArch64 Python suite, in the background
-# Started first: it spends most of its time emulated, on its own root.  Its
+# ------------------------------------------- AArch64, in the background
+# Started first: it spends most of its time emulated.  Its
 # own process group, so that a failure elsewhere ends all of it (and its
 # exit trap unmounts its root).
 LOGS=build/ci-logs
 mkdir -p "$LOGS"
-AARCH64_LOG="$LOGS/aarch64-python.log"
-AARCH64_STATUS="$LOGS/aarch64-python.status"
+AARCH64_LOG="$LOGS/aarch64.log"
+AARCH64_STATUS="$LOGS/aarch64.status"
 rm -f "$AARCH64_STATUS"
-step "python on AArch64: started in the background (log: $AARCH64_LOG)"
+step "AArch64: started in the background (log: $AARCH64_LOG)"
 setsid bash -c 'bash "$1" >"$2" 2>&1 </dev/null; echo "$?" >"$3"' \
-    aarch64-python "$ROOT/scripts/aarch64-python-test.sh" "$AARCH64_LOG" "$AARCH64_STATUS" &
+    aarch64-test "$ROOT/scripts/aarch64-test.sh" "$AARCH64_LOG" "$AARCH64_STATUS" &
 aarch64_pid=$!
 stop_background() {
     if [ -n "$aarch64_pid" ] && [ ! -f "$AARCH64_STATUS" ]; then
-        echo "stopping the AArch64 Python suite (process group $aarch64_pid)" >&2
+        echo "stopping the AArch64 run (process group $aarch64_pid)" >&2
         kill -TERM -- "-$aarch64_pid" 2>/dev/null || true
         wait "$aarch64_pid" 2>/dev/null || true
         # Its exit trap unmounts its root: give it the time to.
@@ -144,11 +143,11 @@ check_background() {
     wait "$aarch64_pid" || true
     aarch64_pid=
     status="$(cat "$AARCH64_STATUS")"
-    printf '\n==> [%4ds] python on AArch64 (background run) ended with status %s:\n' \
+    printf '\n==> [%4ds] AArch64 (background run) ended with status %s:\n' \
         "$((SECONDS - START))" "$status"
     cat "$AARCH64_LOG"
     if [ "$status" != 0 ]; then
-        echo "error: the AArch64 Python suite failed (log: $AARCH64_LOG)" >&2
+        echo "error: the AArch64 run failed (log: $AARCH64_LOG)" >&2
         exit 1
     fi
 }
@@ -278,12 +277,8 @@ bash "$ROOT/scripts/py314-test.sh"
 step "python: pytest against the module built with ASan + UBSan ($("$PY311" -V))"
 bash scripts/sanitize-test.sh build/ci-venv-3.11 tests
 
-# ------------------------------------------- AArch64 under emulation
-step "C++: core and tests cross-compiled for AArch64, run under qemu-user"
-bash "$ROOT/scripts/cross-test.sh" aarch64
-
 if [ -n "$aarch64_pid" ]; then
-    step "python on AArch64: waiting for the background run"
+    step "AArch64: waiting for the background run"
     while [ ! -f "$AARCH64_STATUS" ]; do
         sleep 5
     done
