@@ -25,7 +25,7 @@ EXTRA_CMAKE_ARGUMENTS=("$@")
 case "$ARCH" in
     aarch64) TRIPLE=aarch64-linux-gnu ;;
     *)
-        echo "usage: $0 aarch64" >&2
+        echo "usage: $0 aarch64 [CMAKE_ARGUMENT...]" >&2
         exit 2
         ;;
 esac
