@@ -10,7 +10,7 @@
 # must have NumPy.
 # GoogleTest is built from the sources that Debian's googletest package
 # installs (/usr/src/googletest), since the system's library is built for
-# libstdc++.  The module is then imported and called once, so that a module
+# libstdc++; the build is kept outside the clone (scripts/googletest.sh).  The module is then imported and called once, so that a module
 # that links but cannot load (a libc++ symbol missing at run time) fails
 # here.  Build products go to build/clang.
 
@@ -49,15 +49,8 @@ if [ "${#missing[@]}" -ne 0 ]; then
 fi
 echo "compiler: $(clang++-16 --version | head -n 1)"
 
-GTEST_PREFIX="$BUILD/googletest-install"
-if [ ! -f "$GTEST_PREFIX/lib/cmake/GTest/GTestConfig.cmake" ]; then
-    step "GoogleTest with libc++ (from /usr/src/googletest)"
-    cmake -S /usr/src/googletest -B "$BUILD/googletest" -G Ninja -Wno-dev \
-        -DCMAKE_TOOLCHAIN_FILE="$TOOLCHAIN" -DCMAKE_BUILD_TYPE=Release \
-        -DBUILD_GMOCK=OFF -DINSTALL_GTEST=ON -DCMAKE_INSTALL_PREFIX="$GTEST_PREFIX" >/dev/null
-    cmake --build "$BUILD/googletest" -j "$JOBS"
-    cmake --install "$BUILD/googletest" >/dev/null
-fi
+step "GoogleTest with libc++ (scripts/googletest.sh)"
+GTEST_PREFIX="$(bash "$ROOT/scripts/googletest.sh" clang-16-libcxx "$TOOLCHAIN" clang++-16)"
 
 step "C++: core, tests, bindings and benchmarks with clang-16, libc++ and -Werror"
 cmake -S . -B "$BUILD/orven" -G Ninja \

@@ -9,7 +9,8 @@
 # (extra arguments go to CMake's configure step: scripts/aarch64-test.sh
 # passes those that add the Python module, built with the same objects)
 # installs Debian's cross compiler and qemu-user, builds GoogleTest from the
-# sources that libgtest-dev ships with the cross compiler, builds the core
+# sources that libgtest-dev ships with the cross compiler (once, then kept:
+# scripts/googletest.sh), builds the core
 # with -Werror, and runs every test program through
 # `qemu-aarch64 -L /usr/aarch64-linux-gnu` (no binfmt registration).
 # Exits non-zero at the first failure.  Build products go to build/cross-*.
@@ -60,15 +61,8 @@ echo "emulator: $("$QEMU" --version | head -n 1)"
 TOOLCHAIN="$ROOT/cmake/toolchains/$TRIPLE.cmake"
 
 # ---------------------------------------------------- GoogleTest for the target
-GTEST_PREFIX="$ROOT/$BUILD/googletest-install"
-if [ ! -f "$GTEST_PREFIX/lib/cmake/GTest/GTestConfig.cmake" ]; then
-    step "GoogleTest for $ARCH (from /usr/src/googletest)"
-    cmake -S /usr/src/googletest -B "$BUILD/googletest" -G Ninja \
-        -DCMAKE_TOOLCHAIN_FILE="$TOOLCHAIN" -DCMAKE_BUILD_TYPE=Release \
-        -DBUILD_GMOCK=OFF -DINSTALL_GTEST=ON -DCMAKE_INSTALL_PREFIX="$GTEST_PREFIX"
-    cmake --build "$BUILD/googletest" -j "$JOBS"
-    cmake --install "$BUILD/googletest" >/dev/null
-fi
+step "GoogleTest for $ARCH (scripts/googletest.sh)"
+GTEST_PREFIX="$(bash "$ROOT/scripts/googletest.sh" "$TRIPLE" "$TOOLCHAIN" "$TRIPLE-g++")"
 
 # ----------------------------------------------- core, tests and benchmarks
 step "C++: core, tests and benchmarks for $ARCH with -Werror"
