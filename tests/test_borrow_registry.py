@@ -299,6 +299,8 @@ def test_registry_published_before_ours_is_used():
     ("strides", False),
 ])
 def test_a_foreign_registry_is_released_what_it_granted(mutation, released):
+    CHANGED = ("The array of column 'c' in record 0 changed while the call was reading the data "
+               "(its buffer, shape, strides or dtype)")
     run_with_tests_path(f"""
     fake = FakeRegistry()
     fake.publish()
@@ -317,8 +319,11 @@ def test_a_foreign_registry_is_released_what_it_granted(mutation, released):
                         changed.strides = (16,)
                 yield record
 
-    result = orven.extract_features(Records([{{"c": changed}}, {{"o": other}}]))
-    assert result[0]["c"]["sum_values"] == 6.0
+    try:
+        outcome = orven.extract_features(Records([{{"c": changed}}, {{"o": other}}]))[0]["c"]["sum_values"]
+    except TypeError as error:
+        outcome = str(error)  # a changed array is not read
+    assert outcome == (6.0 if {released!r} else {CHANGED!r}), outcome
     released = [id(array) for kind, array in fake.calls if kind == "release"]
     assert id(other) in released
     assert (id(changed) in released) == {released!r}, fake.calls

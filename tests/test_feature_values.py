@@ -144,7 +144,7 @@ EXAMPLES = [
     ([-0.0, 0.0, 1.0], dict(median=0.0)),
     ([-0.0, -0.0], dict(median=-0.0)),
     ([1.7e308, 1.7e308], dict(median=INF)),
-    ([INF, -INF], dict(median=from_bits(0xFFF8000000000000), variance=from_bits(0xFFF8000000000000))),
+    ([INF, -INF], dict(median=E, variance=E)),
     ([-3.0, 2.0], dict(absolute_maximum=3.0)),
     ([-INF], dict(absolute_maximum=INF)),
     ([5.0], dict(variance=0.0, standard_deviation=0.0)),

@@ -35,6 +35,8 @@ FORK_DURING_CALLS = """
     fork_now = threading.Event()
     forked = threading.Event()
     children = []
+    calling = [False]
+    handshakes = []  # per handshake: whether the fork happened inside a call
 
     def in_child():
         # Whatever state the fork left behind, the child must be able to
@@ -62,7 +64,7 @@ FORK_DURING_CALLS = """
         # thread forks while this one waits inside it.
         if threading.current_thread() is threading.main_thread() and not fork_now.is_set():
             fork_now.set()
-            forked.wait(30)
+            handshakes.append(forked.wait(30) and calling[0])
 
     class Records(list):
         # Python code between records, so that other threads get the
@@ -96,12 +98,17 @@ FORK_DURING_CALLS = """
     thread = threading.Thread(target=forker)
     thread.start()
     for _ in range(4):  # the first call, then more
+        calling[0] = True
         result = orven.extract_features(Records(records))
+        calling[0] = False
         assert [r["a"]["sum_values"] for r in result] == expected
     done.set()
     fork_now.set()
     thread.join()
     assert children, "no child was forked"
+    if MODE != "racing":
+        # Else the fork came after the calls, and the test would prove nothing.
+        assert handshakes == [True], "no fork in the middle of a call: " + repr(handshakes)
 
     outcomes = {{"ok": 0, "hung": 0, "wrong": 0, "still_borrowed": 0, "raised": 0, "other": 0}}
     deadline = time.monotonic() + 20
@@ -201,7 +208,12 @@ FORK_WITH_FOREIGN_REGISTRY = """
 
     thread = threading.Thread(target=forker)
     thread.start()
-    orven.extract_features(Records([{{"a": held[0], "c": changed}}, {{"b": held[1]}}, {{}}]))
+    try:
+        orven.extract_features(Records([{{"a": held[0], "c": changed}}, {{"b": held[1]}}, {{}}]))
+        refused = False
+    except TypeError:
+        refused = True
+    assert refused == {changed!r}, "a changed array is refused, only that"
     thread.join()
     _, status = os.waitpid(child[0], 0)
     print("CHILD", os.waitstatus_to_exitcode(status))

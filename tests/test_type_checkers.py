@@ -65,8 +65,7 @@ EXPECTED = {
 
 
 def checker_command(name):
-    if importlib.util.find_spec(name) is None:
-        pytest.skip(f"{name} is not installed (pip install .[typing])")
+    pytest.importorskip(name, reason=f"{name} is not installed (pip install .[typing])")
     if name == "mypy":
         return [sys.executable, "-m", "mypy", "--strict", "--no-incremental",
                 "--output", "json", "program.py"]

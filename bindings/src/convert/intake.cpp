@@ -2,7 +2,10 @@
 
 #include <algorithm>
 #include <memory>
+#include <span>
 #include <string>
+#include <string_view>
+#include <unordered_set>
 #include <utility>
 
 #include "borrow/registry.hpp"
@@ -19,6 +22,31 @@ using errors::ErrorValue;
 using errors::Result;
 using python::PyRef;
 
+// The array owning the memory of `array`, whose holder is `holder`, when
+// that is another array; null when `array` owns it, or when an object of
+// another kind does.
+const PyObject* owning_array(PyObject* array, const void* holder) {
+    auto* base = static_cast<PyObject*>(const_cast<void*>(holder));
+    if (base == array || !PyObject_TypeCheck(base, numpy::array_api().ndarray_type)) {
+        return nullptr;
+    }
+    return base;
+}
+
+borrow::BorrowKey extent_of(const PyObject* array) {
+    return borrow::borrow_key(const_cast<PyObject*>(array), numpy::array_api().feature_version);
+}
+
+// The UTF-8 text of a column name that intake has accepted, held by the str.
+Result<std::string_view> text_of(PyObject* key) {
+    Py_ssize_t size = 0;
+    const char* text = PyUnicode_AsUTF8AndSize(key, &size);
+    if (text == nullptr) {
+        return errors::fetch();
+    }
+    return std::string_view(text, static_cast<std::size_t>(size));
+}
+
 }  // namespace
 
 // ------------------------------------------------------ admitted arrays
@@ -30,12 +58,18 @@ errors::Result<AdmittedArray> AdmittedArray::admit(PyObject* value, borrow::InFl
     const borrow::RegistryHeader& registry = borrow::registry_header();
     python::PyRef array = python::PyRef::borrow(value);
     const numpy::ArrayObject* fields = numpy::as_array(value);
+    const borrow::Place place = borrow::place_of(value);
+    const PyObject* owner = owning_array(value, place.base);
     const Snapshot snapshot{
         .data = fields->data,
         .count = static_cast<std::size_t>(fields->dimensions[0]),
         .contiguous = (fields->flags & (numpy::c_contiguous_flag | numpy::fortran_contiguous_flag)) != 0 &&
                       fields->data != nullptr,
-        .place = borrow::place_of(value),
+        .place = place,
+        .stride = fields->strides[0],
+        .descr = fields->descr,
+        .owner = owner,
+        .owner_key = owner != nullptr ? extent_of(owner) : borrow::BorrowKey{},
     };
     std::size_t slot = 0;
     const int code = call.acquire(registry, array.get(), snapshot.place, slot);
@@ -46,6 +80,30 @@ errors::Result<AdmittedArray> AdmittedArray::admit(PyObject* value, borrow::InFl
         fatal::raise("Unexpected return code " + std::to_string(code) + " from borrow checking API");
     }
     return AdmittedArray(std::move(array), registry, call, slot, snapshot);
+}
+
+bool AdmittedArray::unchanged() const {
+    PyObject* array = array_.get();
+    const numpy::ArrayObject* fields = numpy::as_array(array);
+    if (fields->nd != 1 || fields->data != snapshot_.data ||
+        static_cast<std::size_t>(fields->dimensions[0]) != snapshot_.count ||
+        fields->strides[0] != snapshot_.stride) {
+        return false;
+    }
+    // Another descriptor may still be native float64.
+    if (fields->descr != snapshot_.descr && !numpy::is_float64_vector(array)) {
+        return false;
+    }
+    // The same holder of the memory (a view whose base was replaced may
+    // point into memory no longer held), and the owning array, if another,
+    // at the same extent.  Only objects reached from the array as it is now
+    // are read.
+    const void* holder = borrow::base_address(array, numpy::array_api().ndarray_type);
+    if (holder != snapshot_.place.base) {
+        return false;
+    }
+    const PyObject* owner = owning_array(array, holder);
+    return owner == snapshot_.owner && (owner == nullptr || extent_of(owner) == snapshot_.owner_key);
 }
 
 AdmittedArray& AdmittedArray::operator=(AdmittedArray&& other) noexcept {
@@ -156,10 +214,51 @@ Result<PyRef> output_key(PyObject* key) {
     return errors::checked(PyUnicode_FromObject(key));
 }
 
+// The texts of one record's column names.  Two keys of a dict share a text
+// only where a str subclass brings a hash or an equality of its own; both
+// would become the same key of the result, and a column would be lost.
+// Exact str keys never collide, so nothing is kept until the first key of a
+// subclass; from then on the texts of all the record's keys are.
+class ColumnTexts {
+public:
+    // Whether the output key `key` of the caller's key `original` has a text
+    // of its own among the record's output keys before it, `earlier`.
+    Result<bool> add(PyObject* original, PyObject* key, std::span<const PyRef> earlier) {
+        if (!tracking_) {
+            if (PyUnicode_CheckExact(original)) {
+                return true;
+            }
+            tracking_ = true;
+            for (const PyRef& before : earlier) {
+                Result<std::string_view> text = text_of(before.get());
+                if (!text.ok()) return std::move(text).error();
+                texts_.insert(text.value());
+            }
+        }
+        Result<std::string_view> text = text_of(key);
+        if (!text.ok()) return std::move(text).error();
+        return texts_.insert(text.value()).second;
+    }
+
+private:
+    bool tracking_ = false;
+    // Views of texts held by the output keys, which outlive the record.
+    std::unordered_set<std::string_view> texts_;
+};
+
+ErrorValue repeated_column(PyObject* key, std::size_t record) {
+    Result<std::string_view> name = text_of(key);
+    if (!name.ok()) return std::move(name).error();
+    return ErrorValue::with_message(PyExc_TypeError, "record " + std::to_string(record) +
+                                                         " has two keys with the text '" +
+                                                         std::string(name.value()) + "'");
+}
+
 // One item of `data` (a dict or subclass) as its columns: each key a str
-// with a UTF-8 form; each value admitted as a NumPy array, its borrow taken
-// through `call`.  The entries are checked in the dict's order, each key
-// before its value.  The columns' output keys go to `records`.
+// with a UTF-8 form and a text of its own in the record; each value
+// admitted as a NumPy array, its borrow taken through `call`.  The entries
+// are checked in the dict's order, each key before its value.  The
+// columns' output keys go to `records`.
 Result<ArrayMap> convert_record(PyObject* item, ArrayMapList& records,
                                 borrow::InFlightCall& call) {
     if (!PyDict_Check(item)) {
@@ -168,13 +267,19 @@ Result<ArrayMap> convert_record(PyObject* item, ArrayMapList& records,
     DictWalk walk(item);
     ArrayMap columns;
     columns.reserve(static_cast<std::size_t>(walk.size()));
+    ColumnTexts texts;
     for (DictEntry entry; walk.next(entry);) {
         errors::Status name = check_column_name(entry.key.get());
         if (!name.ok()) return std::move(name).error();
-        Result<AdmittedArray> array = AdmittedArray::admit(entry.value.get(), call);
-        if (!array.ok()) return std::move(array).error();
         Result<PyRef> key = output_key(entry.key.get());
         if (!key.ok()) return std::move(key).error();
+        const std::span<const PyRef> earlier =
+            std::span(records.column_keys()).last(columns.size());
+        Result<bool> distinct = texts.add(entry.key.get(), key.value().get(), earlier);
+        if (!distinct.ok()) return std::move(distinct).error();
+        if (!distinct.value()) return repeated_column(key.value().get(), records.maps().size());
+        Result<AdmittedArray> array = AdmittedArray::admit(entry.value.get(), call);
+        if (!array.ok()) return std::move(array).error();
         columns.push_back(std::move(array).value());
         records.push_column_key(std::move(key).value());
         entry = DictEntry{};
@@ -239,17 +344,22 @@ ErrorValue wrap_argument_error(ErrorValue error, std::string_view argument_name)
 constexpr Py_ssize_t untrusted_reservation_limit = 1 << 16;
 
 // Room for as many records as the sequence says it holds.  Only a hint: a
-// length that cannot be read reserves nothing.
-void reserve_for(ArrayMapList& records, PyObject* data) {
+// length that cannot be read reserves nothing.  But what is not an
+// Exception (KeyboardInterrupt from a Ctrl-C that lands in __len__,
+// SystemExit) asks to stop, not for a hint, and ends the call.
+errors::Status reserve_for(ArrayMapList& records, PyObject* data) {
     Py_ssize_t length = PyObject_Size(data);
     if (length < 0) {
-        errors::fetch();
-        return;
+        const bool stop = PyErr_Occurred() != nullptr && !PyErr_ExceptionMatches(PyExc_Exception);
+        ErrorValue failure = errors::fetch();
+        if (stop) return failure;
+        return std::monostate{};
     }
     if (!PyList_CheckExact(data) && !PyTuple_CheckExact(data)) {
         length = std::min(length, untrusted_reservation_limit);
     }
     records.reserve(static_cast<std::size_t>(length));
+    return std::monostate{};
 }
 
 Result<ArrayMapList> convert_sequence(PyObject* data, borrow::InFlightCall& call) {
@@ -263,7 +373,8 @@ Result<ArrayMapList> convert_sequence(PyObject* data, borrow::InFlightCall& call
         return errors::cast_error(data, sequence.value());
     }
     ArrayMapList records;
-    reserve_for(records, data);
+    errors::Status reserved = reserve_for(records, data);
+    if (!reserved.ok()) return std::move(reserved).error();
     Result<PyRef> iterator = errors::checked(PyObject_GetIter(data));
     if (!iterator.ok()) return std::move(iterator).error();
     while (PyRef item = PyRef::steal(PyIter_Next(iterator.value().get()))) {
@@ -289,15 +400,32 @@ Result<ArrayMapList> convert_data(PyObject* data, borrow::InFlightCall& call) {
 
 // ------------------------------------------------ the driver's input
 
+namespace {
+
+ErrorValue changed_array(PyObject* key, std::size_t record) {
+    Result<std::string_view> name = text_of(key);
+    if (!name.ok()) return std::move(name).error();
+    return ErrorValue::with_message(
+        PyExc_TypeError, "The array of column '" + std::string(name.value()) + "' in record " +
+                             std::to_string(record) +
+                             " changed while the call was reading the data (its buffer, shape, "
+                             "strides or dtype)");
+}
+
+}  // namespace
+
 errors::Result<SeriesList> build_series_list(const ArrayMapList& arrays) {
     SeriesList series;
     for (const ArrayMap& map : arrays.maps()) {
         series.count += map.size();
     }
     series.views = memory::uninitialized_buffer<features::common::SeriesView>(series.count);
+    const std::vector<PyRef>& keys = arrays.column_keys();
     std::size_t next = 0;
-    for (const ArrayMap& map : arrays.maps()) {
-        for (const AdmittedArray& array : map) {
+    for (std::size_t record = 0; record < arrays.maps().size(); ++record) {
+        for (const AdmittedArray& array : arrays.maps()[record]) {
+            // Checked here, after the last caller code of the intake ran.
+            if (!array.unchanged()) return changed_array(keys[next].get(), record);
             errors::Result<features::common::SeriesView> view = array.series_view();
             if (!view.ok()) return std::move(view).error();
             series.views[next++] = view.value();

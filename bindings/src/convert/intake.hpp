@@ -26,8 +26,11 @@ namespace orven::bindings::intake {
 // borrow registry for as long as it lives.  What the array is (its data,
 // length, contiguity and place in the registry) is taken once, at
 // admission: caller code that runs later in the call may change the array
-// object (its dtype, strides or shape), and neither the computation nor the
-// release of the borrow may follow it there.
+// object (its dtype, strides or shape), and the release of the borrow does
+// not follow it there.  Such code may even free the memory (a resize
+// without the reference check, of the array or of the array owning its
+// memory), so before anything reads the data the array is checked against
+// what was taken.
 class AdmittedArray {
 public:
     // Accepts a one-dimensional native float64 ndarray (or subclass) and
@@ -44,6 +47,11 @@ public:
     // Releases the borrow, then drops the reference.
     ~AdmittedArray();
 
+    // Whether the array still has the data pointer, length, stride and
+    // element type it was admitted with, and the memory the same owner at
+    // the same extent.
+    bool unchanged() const;
+
     // The admitted data in place; TypeError "The given array is not
     // contiguous" unless it was C- or Fortran-contiguous with non-null data
     // when admitted.
@@ -56,6 +64,13 @@ private:
         std::size_t count;
         bool contiguous;
         borrow::Place place;
+        Py_ssize_t stride;
+        const PyObject* descr;
+        // The array that owns the memory, when it is another one (else
+        // null), and its extent: resizing it frees the memory under the
+        // view without touching the view.
+        const PyObject* owner;
+        borrow::BorrowKey owner_key;
     };
 
     AdmittedArray(python::PyRef array, const borrow::RegistryHeader& registry,
@@ -112,6 +127,8 @@ public:
         layout_.record_ends.push_back(layout_.column_keys.size());
     }
     const std::vector<ArrayMap>& maps() const noexcept { return maps_; }
+    // The output keys of the columns converted so far, in order.
+    const std::vector<python::PyRef>& column_keys() const noexcept { return layout_.column_keys; }
 
     // A column's output key, pushed with each column as it is converted.
     void push_column_key(python::PyRef key) { layout_.column_keys.push_back(std::move(key)); }
@@ -146,7 +163,10 @@ errors::Result<ArrayMapList> convert_data(PyObject* data, borrow::InFlightCall& 
 // The driver's input: views into the admitted arrays' own buffers (nothing
 // copied), every column of every record in order, in one buffer made at its
 // full size (MemoryError if it cannot be had).  TypeError "The given array
-// is not contiguous" for the first array that cannot be viewed as one run.
+// is not contiguous" for the first array that cannot be viewed as one run,
+// or a TypeError naming the column of the first array that changed since
+// its admission.  Nothing that can run caller code may come between this
+// and the computation.
 struct SeriesList {
     std::unique_ptr<features::common::SeriesView[]> views;
     std::size_t count = 0;

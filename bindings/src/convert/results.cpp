@@ -76,6 +76,12 @@ Result<PyObject*> feature_template() {
 
 }  // namespace
 
+errors::Status prepare_shared_objects() {
+    Result<PyObject*> prototype = feature_template();
+    if (!prototype.ok()) return std::move(prototype).error();
+    return errors::success();
+}
+
 // ------------------------------------------------------------ conversion
 
 namespace {

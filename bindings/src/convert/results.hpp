@@ -9,6 +9,13 @@
 
 namespace orven::bindings::results {
 
+// Makes the objects that every result shares (the feature names, the dict
+// each feature dict starts as), on the first call of the process.  Making
+// objects can set off a collection, and so run caller code (a finaliser),
+// which must not happen once the data are checked and computed on: so this
+// comes first.
+errors::Status prepare_shared_objects();
+
 // The driver's result as Python objects: a list, one dict per record
 // (column name -> feature dict), each feature dict mapping the ten feature
 // names to floats.  `values` holds the features of every column of every

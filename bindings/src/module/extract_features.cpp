@@ -140,6 +140,8 @@ Result<PyRef> extract(PyObject* data) {
     borrow::InFlightCall call;
     Result<intake::ArrayMapList> arrays = intake::convert_data(data, call);
     if (!arrays.ok()) return std::move(arrays).error();
+    errors::Status prepared = results::prepare_shared_objects();
+    if (!prepared.ok()) return std::move(prepared).error();
     Result<intake::SeriesList> series = intake::build_series_list(arrays.value());
     if (!series.ok()) return std::move(series).error();
     // Every slot is written by the driver before it is read.

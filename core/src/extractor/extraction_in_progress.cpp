@@ -3,7 +3,7 @@
 #include <string>
 
 #include "fatal/fatal_error.hpp"
-#include "features/minimal/oop/minimal_feature_set.hpp"
+#include "features/minimal/compute.hpp"
 #include "pool/global_pool.hpp"
 
 namespace orven::extractor {
@@ -45,10 +45,8 @@ ExtractionInProgress::ExtractionInProgress(std::span<const features::common::Ser
       batch_(pool::global_pool(), block_ends_.size(), run_block_, interruption) {}
 
 void ExtractionInProgress::RunBlock::operator()(std::size_t block) const {
-    // Stateless, and shared read-only by every thread of the call.
-    const features::minimal::oop::MinimalFeatureSet feature_set{};
     for (std::size_t i = self->block_begin(block); i < self->block_ends_[block]; ++i) {
-        self->values_[i] = feature_set.compute(self->series_[i]);
+        self->values_[i] = features::minimal::compute(self->series_[i]);
     }
 }
 

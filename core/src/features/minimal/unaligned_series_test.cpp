@@ -19,8 +19,8 @@
 #include "test_support/silenced_stderr.hpp"
 #include "fatal/fatal_error.hpp"
 #include "features/common/series_view.hpp"
+#include "features/minimal/compute.hpp"
 #include "features/minimal/feature_values.hpp"
-#include "features/minimal/functional.hpp"
 #include "features/minimal/oop/minimal_feature_set.hpp"
 
 namespace orven::features::minimal {
@@ -58,7 +58,7 @@ struct Outcome {
     }
 };
 
-// The set's fast path, its statistics one by one, and the median alone.
+// The fused path and the literal set.
 std::vector<Outcome> everything(SeriesView series) {
     std::vector<Outcome> outcomes;
     auto attempt = [&](auto compute) {
@@ -68,16 +68,11 @@ std::vector<Outcome> everything(SeriesView series) {
             outcomes.push_back({std::nullopt});
         }
     };
-    attempt([&] { return oop::MinimalFeatureSet{}.compute(series); });
+    attempt([&] { return compute(series); });
     attempt([&] {
         const auto records = oop::MinimalFeatureSet{}.apply(series);
         FeatureValues values{};
         for (std::size_t i = 0; i < values.size(); ++i) values[i] = records.at(i).value;
-        return values;
-    });
-    attempt([&] {
-        FeatureValues values{};
-        values.fill(functional::median(series));
         return values;
     });
     return outcomes;

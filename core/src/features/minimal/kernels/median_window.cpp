@@ -7,6 +7,7 @@
 
 #include "features/common/element_read.hpp"
 #include "features/minimal/kernels/middle_selection.hpp"
+#include "memory/buffer.hpp"
 
 namespace orven::features::minimal::kernels {
 namespace {
@@ -34,14 +35,15 @@ std::size_t median_sample_size(std::size_t n) {
                                     std::cbrt(0.75 * static_cast<double>(n)));
 }
 
-MedianWindow median_window(common::SeriesView series, std::span<double> scratch) {
+MedianWindow median_window(common::SeriesView series) {
     const std::size_t n = series.size();
     const std::size_t s = median_sample_size(n);
     if (s == 0) {
         return {-inf, inf};
     }
     const std::size_t stratum = n / s;
-    double* sample = scratch.data();
+    const auto room = memory::uninitialized_buffer<double>(3 * s);
+    double* sample = room.get();
     for (std::size_t i = 0; i < s; ++i) {
         sample[i] = common::element_at(series, i * stratum + scramble(i) % stratum);
     }

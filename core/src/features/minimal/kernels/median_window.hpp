@@ -1,7 +1,6 @@
 #pragma once
 
 #include <cstddef>
-#include <span>
 
 #include "features/common/series_view.hpp"
 
@@ -20,7 +19,7 @@ struct MedianWindow {
 inline constexpr std::size_t windowed_median_threshold = 2048;
 
 // How many elements a series of n contributes to its sample (0 below the
-// threshold).  Three times the sample fits in n.
+// threshold).
 std::size_t median_sample_size(std::size_t n);
 
 // The window for a series without NaN, from a stratified sample of it: one
@@ -29,7 +28,9 @@ std::size_t median_sample_size(std::size_t n);
 // sample a few standard deviations either side of the sample's middle, so
 // that the series' middle ranks fall inside with high probability; where a
 // bound would lie past the sample's end it is infinite and cannot miss.
-// `scratch` has room for 3 * median_sample_size(n).
-MedianWindow median_window(common::SeriesView series, std::span<double> scratch);
+// Below the threshold the window is unbounded.  The sample and the
+// selection's room take 3 * median_sample_size(n) doubles of their own
+// (std::bad_alloc when they cannot be had).
+MedianWindow median_window(common::SeriesView series);
 
 }  // namespace orven::features::minimal::kernels

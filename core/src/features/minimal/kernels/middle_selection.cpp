@@ -1,9 +1,43 @@
+// The values at the middle ranks of an ascending order, by selection: the
+// one selection of both medians, the short one on a stack copy and the
+// windowed one among its candidates (or, where the window missed, among all
+// elements).
+//
+// Algorithm: quickselect (C. A. R. Hoare, "Algorithm 65: FIND", CACM 4(7),
+// 1961) over two buffers, with a median-of-three pivot taken from the
+// elements at a quarter, a half and three quarters of the range, so that
+// sorted and reversed input split evenly.  Each round moves the side of the
+// pivot that holds the wanted ranks into the other buffer: a range of up to
+// `split_range` elements is split there in one pass that stores every
+// element at both ends (few passes, for short ranges where a loop's start
+// and end cost most); a longer one is first counted against the pivot and
+// then only the kept side is copied (fewer stores, for long ranges where
+// memory traffic costs most).  Where none is below the pivot, its copies
+// are set apart instead, so that a run of one value ends the search at once
+// instead of shrinking the range by one element a round; where the two
+// wanted ranks straddle the pivot, one more read finds both.  Every pass is
+// branch-free (each element is stored, an end advances when it belongs),
+// since on random data a branch on each comparison is mispredicted half
+// the time.  Ranges of at most `sorted_range` elements are finished by
+// insertion sort.
+//
+// Cost: O(n) expected, each round reading its range once or twice and
+// keeping about half of it or less.  Worst case: median-of-three killer
+// inputs make the rounds quadratic, so after a budget of 2 log2(n) + 8
+// rounds the rest is left to the library's introselect (std::nth_element,
+// O(n log n) at worst).  Memory: the caller's two buffers of n doubles,
+// nothing allocated.
+//
+// Bits: only the values at the middle ranks come out; equal values other
+// than zeros are indistinguishable, so only a zero in the middle needs the
+// stable order, where the zeros (of either sign) stand in series order
+// right after the negative elements: median_from_middle reads them there.
+
 #include "features/minimal/kernels/middle_selection.hpp"
 
 #include <algorithm>
 #include <array>
 #include <bit>
-#include <cstdint>
 #include <limits>
 #include <utility>
 
@@ -13,10 +47,25 @@
 namespace orven::features::minimal::kernels {
 namespace {
 
-// Ranges this short are simply sorted.
-constexpr std::size_t short_range = 16;
+// Ranges this short are sorted by insertion.
+constexpr std::size_t sorted_range = 8;
+
+// Ranges up to this size are split in one pass, longer ones counted first.
+constexpr std::size_t split_range = 256;
 
 constexpr double inf = std::numeric_limits<double>::infinity();
+
+void insertion_sort(double* values, std::size_t count) {
+    for (std::size_t i = 1; i < count; ++i) {
+        const double value = values[i];
+        std::size_t j = i;
+        while (j > 0 && values[j - 1] > value) {
+            values[j] = values[j - 1];
+            --j;
+        }
+        values[j] = value;
+    }
+}
 
 // How many of values[0, count) lie below `pivot` (or at most at it, with
 // `inclusive`): two lanes at a time.
@@ -34,6 +83,25 @@ std::size_t count_up_to(const double* values, std::size_t count, double pivot) {
         total += inclusive ? values[i] <= pivot : values[i] < pivot;
     }
     return total;
+}
+
+// Splits source[0, count) into target: the elements for which `low` holds
+// to the front, in their order, the others to the back, and returns how
+// many are in front.  Each element is stored at both ends and the end that
+// it belongs to advances, so no branch depends on the data.
+template <typename Low>
+std::size_t split(const double* source, double* target, std::size_t count, Low low) {
+    std::size_t front = 0;
+    std::size_t back = count;
+    for (std::size_t i = 0; i < count; ++i) {
+        const double value = source[i];
+        target[front] = value;
+        target[back - 1] = value;
+        const bool in_front = low(value);
+        front += in_front ? 1 : 0;
+        back -= in_front ? 0 : 1;
+    }
+    return front;
 }
 
 // Copies the elements of source[0, count) for which `keep` holds to the
@@ -108,12 +176,10 @@ std::array<double, 2> zeros_in_series_order(common::SeriesView series, std::size
 MiddleValues select_middle(double* values, double* scratch, std::size_t count, std::size_t rank,
                            bool pair) {
     // Invariant: values[0, count) holds the elements whose ranks are still
-    // open, `rank` and `want` counted within them; scratch is free.  Each
-    // round counts against a pivot first and then copies only the side
-    // that holds the wanted ranks.
+    // open, `rank` and `want` counted within them; scratch is free.
     std::size_t want = rank + (pair ? 1 : 0);  // the higher wanted rank
     std::size_t rounds_left = 2 * static_cast<std::size_t>(std::bit_width(count)) + 8;
-    while (count > short_range) {
+    while (count > sorted_range) {
         if (rounds_left-- == 0) {
             // Pivots keep failing: finish with the library's introselect.
             std::nth_element(values, values + rank, values + count);
@@ -122,34 +188,46 @@ MiddleValues select_middle(double* values, double* scratch, std::size_t count, s
         }
         const double pivot =
             median_of_three(values[count / 4], values[count / 2], values[count - 1 - count / 4]);
-        const std::size_t below = count_up_to<false>(values, count, pivot);
+        const auto less = [pivot](double v) { return v < pivot; };
+        const auto at_most = [pivot](double v) { return v <= pivot; };
+        // A short range is split into scratch at once; a long one is
+        // counted, and only the side that is kept is copied below.
+        const bool split_now = count <= split_range;
+        // Makes scratch[from, from + size) the range, copying the elements
+        // that satisfy `keep` there first unless the split put them there.
+        const auto narrow = [&](std::size_t from, std::size_t size, auto keep) {
+            if (!split_now) {
+                keep_only(values, scratch + from, count, keep);
+            }
+            values = std::exchange(scratch, values) + from;
+            count = size;
+        };
+        const std::size_t below = split_now ? split(values, scratch, count, less)
+                                            : count_up_to<false>(values, count, pivot);
         if (below == 0) {
             // The pivot is the least element: set its copies apart.
-            const std::size_t through = count_up_to<true>(values, count, pivot);
+            const std::size_t through = split_now ? split(values, scratch, count, at_most)
+                                                  : count_up_to<true>(values, count, pivot);
             if (want < through) {
                 return {pivot, pivot};
             }
             if (rank < through) {  // rank + 1 == through
                 return {pivot, least_above(values, count, pivot)};
             }
-            keep_only(values, scratch, count, [pivot](double v) { return v > pivot; });
-            count -= through;
+            narrow(split_now ? through : 0, count - through, [pivot](double v) { return v > pivot; });
             rank -= through;
             want -= through;
         } else if (want < below) {
-            keep_only(values, scratch, count, [pivot](double v) { return v < pivot; });
-            count = below;
+            narrow(0, below, less);
         } else if (rank >= below) {
-            keep_only(values, scratch, count, [pivot](double v) { return v >= pivot; });
-            count -= below;
+            narrow(split_now ? below : 0, count - below, [pivot](double v) { return v >= pivot; });
             rank -= below;
             want -= below;
         } else {  // rank + 1 == below == want: the pair straddles the pivot
             return around(values, count, pivot);
         }
-        std::swap(values, scratch);
     }
-    std::sort(values, values + count);
+    insertion_sort(values, count);
     return {values[rank], values[want]};
 }
 

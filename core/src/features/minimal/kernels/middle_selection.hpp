@@ -14,12 +14,11 @@ struct MiddleValues {
 };
 
 // The values at ranks `rank` and `rank + 1` (`pair`) or at `rank` alone of
-// the ascending order of values[0, count), which holds no NaN.  A quickselect
-// whose rounds count the elements below a pivot and then copy the side that
-// holds the wanted ranks between `values` and `scratch` (both with room for
-// `count`, both overwritten), with no branch on the data.  Only
+// the ascending order of values[0, count), which holds no NaN.  `values` and
+// `scratch` both have room for `count` and are both overwritten.  Only
 // values come out: which of several equal elements stands where is not
-// tracked (the caller settles the sign of a zero).
+// tracked (the caller settles the sign of a zero).  The algorithm, its cost
+// and its worst case are described where it is defined.
 MiddleValues select_middle(double* values, double* scratch, std::size_t count, std::size_t rank,
                            bool pair);
 

@@ -11,7 +11,7 @@ double variance_pass(common::SeriesView series, double sum, MedianCandidates* ca
         return positive_quiet_nan;
     }
     const double count = count_of(series);
-    return second_pass<true, with_candidates>(series, mean_of(sum, count), candidates) / count;
+    return second_pass<with_candidates>(series, mean_of(sum, count), candidates) / count;
 }
 
 }  // namespace

@@ -10,10 +10,10 @@
 namespace orven::features::minimal::kernels {
 
 // The second read of a series: Q, the sequential sum of the squared
-// deviations from the mean (each square rounded before it is added), and/or
-// the median's candidates.  Q is one latency-bound chain, which leaves room
-// in the same loop for the candidates' compares and stores.
-template <bool deviations, bool candidates>
+// deviations from the mean (each square rounded before it is added), and,
+// with `candidates`, the median's candidates.  Q is one latency-bound chain,
+// which leaves room in the same loop for the candidates' compares and stores.
+template <bool candidates>
 double second_pass(common::SeriesView series, double mean, MedianCandidates* collector) {
     const double* x = series.data();
     const std::size_t n = series.size();
@@ -25,22 +25,18 @@ double second_pass(common::SeriesView series, double mean, MedianCandidates* col
     // rounded on its own), the additions one after the other.
     for (; n - i >= 2; i += 2) {
         const lanes::Pair pair = lanes::load(x + i);
-        if constexpr (deviations) {
-            const lanes::Pair deviation = lanes::subtract(pair, centre);
-            const lanes::Pair square = lanes::multiply(deviation, deviation);
-            total += lanes::low(square);
-            total += lanes::high(square);
-        }
+        const lanes::Pair deviation = lanes::subtract(pair, centre);
+        const lanes::Pair square = lanes::multiply(deviation, deviation);
+        total += lanes::low(square);
+        total += lanes::high(square);
         if constexpr (candidates) {
             local.take_pair(pair);
         }
     }
     for (; i < n; ++i) {
         const double value = common::element_at(x, i);
-        if constexpr (deviations) {
-            const double deviation = lanes::subtract(value, mean);
-            total += deviation * deviation;
-        }
+        const double deviation = lanes::subtract(value, mean);
+        total += deviation * deviation;
         if constexpr (candidates) {
             local.take(value);
         }

@@ -12,11 +12,9 @@
 #include <random>
 #include <vector>
 
+#include "features/minimal/compute.hpp"
 #include "features/minimal/feature_values.hpp"
 #include "features/minimal/oop/minimal_feature_set.hpp"
-#include "features/minimal/oop/root_mean_square.hpp"
-#include "features/minimal/oop/standard_deviation.hpp"
-#include "features/minimal/oop/variance.hpp"
 
 namespace orven::features::minimal {
 namespace {
@@ -77,7 +75,7 @@ TEST(SeparateRounding, RootMeanSquareRoundsEachSquareBeforeAddingIt) {
     const double expected = std::sqrt(separate_sum_of_squares(x, 0.0) / n);
     ASSERT_NE(bits(expected), bits(std::sqrt(fused_sum_of_squares(x, 0.0) / n)));
     EXPECT_EQ(bits(oop::RootMeanSquare{}.apply(x).at(0).value), bits(expected));
-    EXPECT_EQ(bits(oop::MinimalFeatureSet{}.compute(x)[8]), bits(expected));
+    EXPECT_EQ(bits(compute(x)[8]), bits(expected));
     EXPECT_EQ(feature_names[8], "root_mean_square");
 }
 
@@ -89,7 +87,7 @@ TEST(SeparateRounding, VarianceRoundsEachSquaredDeviationBeforeAddingIt) {
     ASSERT_NE(bits(std::sqrt(expected)), bits(std::sqrt(fused_sum_of_squares(x, mean) / n)));
     EXPECT_EQ(bits(oop::Variance{}.apply(x).at(0).value), bits(expected));
     EXPECT_EQ(bits(oop::StandardDeviation{}.apply(x).at(0).value), bits(std::sqrt(expected)));
-    const FeatureValues fast = oop::MinimalFeatureSet{}.compute(x);
+    const FeatureValues fast = compute(x);
     EXPECT_EQ(bits(fast[3]), bits(expected));
     EXPECT_EQ(bits(fast[4]), bits(std::sqrt(expected)));
     EXPECT_EQ(feature_names[3], "variance");

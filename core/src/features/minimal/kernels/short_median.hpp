@@ -12,8 +12,9 @@ namespace orven::features::minimal::kernels {
 inline constexpr std::size_t short_median_limit = 256;
 
 // The median of a series of at most `short_median_limit` elements in which
-// no element is NaN (a single element may be), with the same bits as
-// `stable_median`; no heap allocation.
+// no element is NaN (a single element may be), with the bits of the stable
+// order: the series' values selected on the stack by select_middle, nothing
+// on the heap.
 double short_median(common::SeriesView series);
 
 }  // namespace orven::features::minimal::kernels

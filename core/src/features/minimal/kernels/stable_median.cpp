@@ -1,45 +1,25 @@
 #include "features/minimal/kernels/stable_median.hpp"
 
-#include <algorithm>
-#include <array>
-
 #include "features/common/element_read.hpp"
-#include "features/minimal/kernels/median_window.hpp"
 #include "features/minimal/kernels/middle_selection.hpp"
 #include "features/minimal/kernels/moments.hpp"
-#include "features/minimal/kernels/second_pass.hpp"
-#include "features/minimal/kernels/short_median.hpp"
+#include "memory/buffer.hpp"
 
 namespace orven::features::minimal::kernels {
 namespace {
 
 // Room for the working copy: the candidates, and the selection's scratch
 // behind them when the series is short (a short series is selected whole).
-// A long series first lends the room to its sample.
 std::size_t capacity_for(std::size_t n) {
     return n < windowed_median_threshold ? 2 * n : n;
 }
 
-std::unique_ptr<double[]> allocate(std::size_t count) {
-    return std::make_unique_for_overwrite<double[]>(count);
-}
-
-MedianWindow window_for(common::SeriesView series, double* room, std::size_t capacity) {
-    return median_window(series, std::span<double>(room, capacity));
-}
-
 }  // namespace
-
-StableMedian::StableMedian(common::SeriesView series)
-    : series_(series),
-      capacity_(capacity_for(series.size())),
-      copy_(allocate(capacity_)),
-      candidates_(window_for(series, copy_.get(), capacity_), copy_.get()) {}
 
 StableMedian::StableMedian(common::SeriesView series, MedianWindow window)
     : series_(series),
       capacity_(capacity_for(series.size())),
-      copy_(allocate(capacity_)),
+      copy_(memory::uninitialized_buffer<double>(capacity_)),
       candidates_(window, copy_.get()) {}
 
 double StableMedian::finish() {
@@ -76,22 +56,13 @@ double StableMedian::finish() {
         std::unique_ptr<double[]> more_room;
         double* scratch = values + count;
         if (2 * count > capacity_) {
-            more_room = allocate(count);
+            more_room = memory::uninitialized_buffer<double>(count);
             scratch = more_room.get();
         }
         middle = select_middle(values, scratch, count, local_rank, pair);
     }
 
     return median_from_middle(series_, middle, rank, pair);
-}
-
-double stable_median(common::SeriesView series) {
-    if (series.size() <= short_median_limit) {
-        return short_median(series);
-    }
-    StableMedian median(series);
-    second_pass<false, true>(series, 0.0, &median.candidates());
-    return median.finish();
 }
 
 }  // namespace orven::features::minimal::kernels

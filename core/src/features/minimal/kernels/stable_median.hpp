@@ -13,18 +13,17 @@ namespace orven::features::minimal::kernels {
 // be), with the bits that a stable ascending sort followed by picking the
 // middle element, or halving the sum of the middle two, would give.
 //
-// No sort: a window around the middle is estimated from a sample, the
-// elements inside it are gathered into the working copy while the series is
-// read (by whatever pass feeds `candidates()`), and a selection among them
-// finds the middle values.  A zero in the middle gets its sign from the
-// stable order: the zeros stand there in series order right after the
-// negative elements.  The series is never written.
+// No sort: the elements inside a window around the middle (median_window
+// estimates one from a sample) are gathered into the working copy while the
+// series is read, by whatever pass feeds `candidates()`, and select_middle
+// finds the middle values among them.  A zero in the middle gets its sign
+// from the stable order: the zeros stand there in series order right after
+// the negative elements.  The series is never written.
 class StableMedian {
 public:
-    explicit StableMedian(common::SeriesView series);
-
-    // With a window of the caller's choosing.  Any window gives the same
-    // median: one that misses the middle only costs a second selection.
+    // Any window gives the same median: one that misses the middle only
+    // costs a second selection, among all elements.  The working copy is
+    // allocated here, and its failure is std::bad_alloc.
     StableMedian(common::SeriesView series, MedianWindow window);
 
     // Feed every element of the series, in index order, exactly once.
@@ -38,8 +37,5 @@ private:
     std::unique_ptr<double[]> copy_;
     MedianCandidates candidates_;
 };
-
-// StableMedian with a pass of its own.
-double stable_median(common::SeriesView series);
 
 }  // namespace orven::features::minimal::kernels

@@ -12,18 +12,9 @@
 
 #include "fatal/fatal_error.hpp"
 #include "features/common/feature_function.hpp"
+#include "features/minimal/compute.hpp"
 #include "features/minimal/feature_values.hpp"
-#include "features/minimal/oop/absolute_maximum.hpp"
-#include "features/minimal/oop/length.hpp"
-#include "features/minimal/oop/maximum.hpp"
-#include "features/minimal/oop/mean.hpp"
-#include "features/minimal/oop/median.hpp"
 #include "features/minimal/oop/minimal_feature_set.hpp"
-#include "features/minimal/oop/minimum.hpp"
-#include "features/minimal/oop/root_mean_square.hpp"
-#include "features/minimal/oop/standard_deviation.hpp"
-#include "features/minimal/oop/sum_values.hpp"
-#include "features/minimal/oop/variance.hpp"
 
 namespace orven::features::minimal::oop {
 namespace {
@@ -88,7 +79,7 @@ TEST_P(StatisticValue, AgreesToTheBitOnEveryPath) {
     if (refused_by_the_set(c.series)) {
         testing::internal::CaptureStderr();
         EXPECT_THROW((void)MinimalFeatureSet{}.apply(c.series), fatal::FatalError);
-        EXPECT_THROW((void)MinimalFeatureSet{}.compute(c.series), fatal::FatalError);
+        EXPECT_THROW((void)minimal::compute(c.series), fatal::FatalError);
         (void)testing::internal::GetCapturedStderr();
         return;
     }
@@ -97,7 +88,7 @@ TEST_P(StatisticValue, AgreesToTheBitOnEveryPath) {
     ASSERT_LT(index, records.size());
     EXPECT_EQ(records[index].name, c.feature);
     EXPECT_EQ(bits(records[index].value), bits(c.expected));
-    EXPECT_EQ(bits(MinimalFeatureSet{}.compute(c.series)[index]), bits(c.expected));
+    EXPECT_EQ(bits(minimal::compute(c.series)[index]), bits(c.expected));
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -151,7 +142,7 @@ INSTANTIATE_TEST_SUITE_P(
 TEST(MinimalFeatureSet, AppliesTheTenStatisticsInOrderUnderDistinctNames) {
     const std::vector<double> series = {1.0, 2.0, 3.0, 4.0};
     const common::FeatureRecordList records = MinimalFeatureSet{}.apply(series);
-    const FeatureValues fast = MinimalFeatureSet{}.compute(series);
+    const FeatureValues fast = minimal::compute(series);
     const std::vector<double> expected = {4.0, 2.5, 2.5, 1.25, 1.118033988749895,
                                           4.0, 4.0, 1.0, 2.7386127875258306, 10.0};
     ASSERT_EQ(records.size(), feature_count);
@@ -176,7 +167,7 @@ TEST(MinimalFeatureSet, GivesTheDefinedValuesOfTheEmptyAndTheSingleNanSeries) {
     };
     for (const auto& [series, expected] : cases) {
         const common::FeatureRecordList records = MinimalFeatureSet{}.apply(series);
-        const FeatureValues fast = MinimalFeatureSet{}.compute(series);
+        const FeatureValues fast = minimal::compute(series);
         ASSERT_EQ(records.size(), feature_count);
         for (std::size_t i = 0; i < feature_count; ++i) {
             EXPECT_EQ(bits(fast[i]), bits(records[i].value)) << feature_names[i];
