@@ -2,39 +2,38 @@
 # The Python test suite against a build of the module instrumented with
 # AddressSanitizer and UndefinedBehaviorSanitizer.
 #
-#   bash scripts/sanitize-test.sh [pytest arguments...]
+#   bash scripts/sanitize-test.sh VENV [pytest arguments...]
 #
-# Builds the module (core and bindings, both instrumented) into build/ci-asan
-# with the interpreter of a virtual environment that already has NumPy and
-# pytest (ORVEN_SANITIZE_VENV, default build/ci-venv-3.11, the one
-# scripts/test.sh makes; created here with NumPy 1.26 if it is missing), then
-# runs pytest with the built module first on the import path.  The
-# interpreter itself is not instrumented, so the sanitizer runtime is
-# preloaded, with libstdc++ beside it so that its interceptors see the C++
-# allocations of the module.  Any UndefinedBehaviorSanitizer finding or
-# AddressSanitizer error ends the process that hit it, and so fails the run
-# (a finding in a child interpreter fails the test that started it).
+# VENV is a virtual environment with NumPy, pytest and hypothesis (and
+# orven installed, for the stub package; scripts/test.sh passes its 3.11
+# one).  Builds the module (core and bindings, both instrumented) into
+# build/ci-asan with VENV's interpreter, then runs pytest with the built
+# module first on the import path, after checking that it is the module
+# imported and that it links the sanitizer runtime.  The interpreter itself
+# is not instrumented, so the sanitizer runtime is preloaded, with libstdc++
+# beside it so that its interceptors see the C++ allocations of the module.
+# Any UndefinedBehaviorSanitizer finding or AddressSanitizer error ends the
+# process that hit it, and so fails the run (a finding in a child
+# interpreter fails the test that started it).
 
 set -euo pipefail
 
 ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 cd "$ROOT"
 
-JOBS="${ORVEN_JOBS:-2}"
-VENV="${ORVEN_SANITIZE_VENV:-build/ci-venv-3.11}"
-BUILD=build/ci-asan
-export PIP_DISABLE_PIP_VERSION_CHECK=1
-
-if [ ! -x "$VENV/bin/python" ]; then
-    python="${ORVEN_SANITIZE_PYTHON:-${PYENV_ROOT:-$HOME/.pyenv}/versions/3.11.7/bin/python3}"
-    echo "==> no virtual environment at $VENV: making one with $python"
-    "$python" -m venv --clear "$VENV"
-    "$VENV/bin/python" -m pip install --quiet "numpy==1.26.*" "pytest>=7" "hypothesis>=6"
+if [ "$#" -lt 1 ]; then
+    echo "usage: $0 VENV [pytest arguments...]" >&2
+    exit 2
 fi
+VENV="$1"
+shift
+JOBS="${ORVEN_JOBS:-2}"
+BUILD=build/ci-asan
 PYTHON="$VENV/bin/python"
-# The environment made by an older test command may lack the fuzzer.
-"$PYTHON" -c 'import hypothesis' 2>/dev/null ||
-    "$PYTHON" -m pip install --quiet "hypothesis>=6"
+if ! "$PYTHON" -c 'import numpy, pytest, hypothesis' 2>/dev/null; then
+    echo "error: $VENV is not a virtual environment with NumPy, pytest and hypothesis" >&2
+    exit 1
+fi
 
 echo "==> building the instrumented module into $BUILD with $("$PYTHON" -V)"
 cmake -S . -B "$BUILD" -G Ninja \
@@ -68,7 +67,18 @@ export UBSAN_OPTIONS="halt_on_error=1:print_stacktrace=1${UBSAN_OPTIONS:+:$UBSAN
 export ORVEN_UNDER_SANITIZER=1
 export PYTHONPATH="$ROOT/$(dirname "$module")${PYTHONPATH:+:$PYTHONPATH}"
 
-LD_PRELOAD="$libasan:$libstdcxx" "$PYTHON" -c \
-    'import orven, numpy; print("orven from", orven.__file__, "with numpy", numpy.__version__)'
+if [[ "$(ldd "$module")" != *libasan.so* ]]; then
+    echo "error: $module does not link the AddressSanitizer runtime" >&2
+    exit 1
+fi
+# The instrumented module, not the one installed in VENV, is the one the
+# suite imports.
+LD_PRELOAD="$libasan:$libstdcxx" "$PYTHON" - "$ROOT/$module" <<'PY'
+import os, sys
+import numpy, orven
+if os.path.realpath(orven.__file__) != os.path.realpath(sys.argv[1]):
+    sys.exit(f"error: imported {orven.__file__}, not the instrumented {sys.argv[1]}")
+print("orven from", orven.__file__, "with numpy", numpy.__version__)
+PY
 echo "==> pytest under AddressSanitizer + UndefinedBehaviorSanitizer"
 LD_PRELOAD="$libasan:$libstdcxx" exec "$PYTHON" -m pytest -p no:cacheprovider "${@:-tests}"

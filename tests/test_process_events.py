@@ -313,7 +313,14 @@ OUT_OF_MEMORY = """
     # Room for a little more than this process already has, far less than
     # what the call needs in proportion to its input.
     _, hard = resource.getrlimit(resource.RLIMIT_AS)
-    resource.setrlimit(resource.RLIMIT_AS, (address_space() + (64 << 20), hard))
+    limit = address_space() + (64 << 20)
+    resource.setrlimit(resource.RLIMIT_AS, (limit, hard))
+    in_force, _ = resource.getrlimit(resource.RLIMIT_AS)
+    if in_force != limit:
+        # User-mode emulators (qemu-user) accept the call but keep the limit
+        # off, since it would bind their own allocations too.
+        print("LIMIT NOT IN FORCE", limit, in_force)
+        raise SystemExit(0)
     try:
         np.empty(count)
     except MemoryError:
@@ -342,6 +349,10 @@ OUT_OF_MEMORY = """
 @pytest.mark.parametrize("case", ["long series", "many records"])
 def test_a_call_too_big_for_memory_raises_memory_error(case):
     child = run_python(OUT_OF_MEMORY.format(case=case), timeout=120, check=False)
+    if child.returncode == 0 and "LIMIT NOT IN FORCE" in child.stdout:
+        limit, in_force = child.stdout.split("LIMIT NOT IN FORCE", 1)[1].split()[:2]
+        pytest.skip(f"this platform accepts an address-space limit but does not apply it"
+                    f" (set {limit}, reads back {in_force})")
     assert child.returncode == 0 and "DONE" in child.stdout, (
         f"exit {child.returncode}\n--- stdout ---\n{child.stdout}\n--- stderr ---\n{child.stderr[-3000:]}"
     )
