@@ -1,7 +1,9 @@
 // The module `orven_frames._native`: the native part of the frame path,
 // built into the same shared object as `orven` so that both share one
 // pool and one set of process-wide values.  Single-phase initialisation,
-// like orven's: one module object per process.
+// like orven's: one module object per process.  The package loads it from
+// orven's file after importing orven, whose initialiser has registered the
+// fork handlers that keep that shared state sound.
 
 #include <Python.h>
 
