@@ -91,7 +91,7 @@ if [ ! -f "$module" ]; then
 fi
 # The stub package ships beside the module; the tests that compare the two
 # find it here.
-ROOT_ENV=(PYTHONPATH="$(dirname "$module"):$ROOT/stubs")
+ROOT_ENV=(PYTHONPATH="$(dirname "$module"):$ROOT/frames:$ROOT/stubs")
 in_root python3 - "$module" <<'PY'
 import os, platform, sys
 import orven
