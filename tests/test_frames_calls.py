@@ -137,6 +137,62 @@ def test_other_threads_run_while_the_workers_compute():
     assert during > 1000, (during, end - start)
 
 
+HOSTILE_KEY = """
+    import sys, warnings
+    import numpy as np
+    import orven_frames
+
+    warnings.simplefilter("ignore", DeprecationWarning)
+    change = sys.argv[1]
+    rows = 200_000
+    columns = {"id": np.empty(rows, dtype=object), "value": np.arange(rows, dtype=np.float64),
+               "t": np.arange(rows, dtype=np.int64)}
+
+    class Key:
+        fired = False
+        def __init__(self, k): self.k = k
+        def __eq__(self, other): return self.k == other.k
+        def __lt__(self, other): return self.k < other.k
+        def __hash__(self):
+            if not Key.fired:
+                Key.fired = True
+                name, how = change.split(":")
+                array = columns[name]
+                if how == "resize":
+                    array.resize(10, refcheck=False)
+                else:
+                    array.data = memoryview(np.empty(rows, dtype=array.dtype))
+            return hash(self.k)
+
+    keys = [Key(k) for k in range(7)]
+    for row in range(rows):
+        columns["id"][row] = keys[row % 7]
+    try:
+        orven_frames.extract_features(columns, id="id", value="value", time="t")
+        print("OUTCOME a result")
+    except Exception as error:
+        print("OUTCOME", type(error).__name__, str(error).splitlines()[0])
+"""
+
+
+# A key's hashing is caller code run in the middle of a call; it may not
+# free what the call reads.  NumPy refuses to resize an array the call
+# holds; NumPy 1.x still lets code assign `data`, which the call notices.
+@pytest.mark.parametrize("change, outcome", [
+    ("id:resize", "ValueError cannot resize an array that references or is referenced"),
+    ("value:resize", "ValueError cannot resize an array that references or is referenced"),
+    ("t:resize", "ValueError cannot resize an array that references or is referenced"),
+    ("id:data", "ValueError id column 'id' changed while the call was reading it"),
+    ("value:data", "ValueError value column 'value' changed while the call was reading it"),
+    ("t:data", "ValueError time column 't' changed while the call was reading it"),
+])
+def test_key_code_cannot_free_what_the_call_reads(change, outcome):
+    if change.endswith(":data") and np.lib.NumpyVersion(np.__version__) >= "2.0.0":
+        pytest.skip("NumPy 2 has no `data` setter")
+    child = run_python(HOSTILE_KEY.replace("sys.argv[1]", repr(change)))
+    assert f"OUTCOME {outcome}" in child.stdout, child.stdout + child.stderr
+
+
 CTRL_C = """
     import os, subprocess, sys, time
     import numpy as np

@@ -97,7 +97,7 @@ def extract_features(frame, *, id, value, kind=None, time=None, wide=False, nan=
     if kind is not None:
         keys.append(adapter.key("kind", kind))
     time_spec = adapter.time(time) if time is not None else None
-    arrays = tuple(adapter.values(name) for name in values)
+    arrays = tuple((adapter.values(name), _texts.changed("value", name)) for name in values)
     try:
         outcome = _native.group_features(tuple(keys), kind is not None, arrays, time_spec,
                                          nan == "drop", report)

@@ -15,7 +15,8 @@ def int_key(role, name, array, null_value=None, ranks=None):
 
 
 def object_key(role, name, array, nulls=()):
-    return ("object", array, tuple(nulls), _texts.null_in(role, name), _texts.unorderable(role, name))
+    return ("object", array, tuple(nulls), _texts.changed(role, name), _texts.null_in(role, name),
+            _texts.unorderable(role, name))
 
 
 def arrow_key(role, name, exporter):
@@ -75,11 +76,11 @@ def time(name, array):
     kind = array.dtype.kind
     if kind in "mM":
         return ("int", np.ascontiguousarray(array).view(np.int64), NAT,
-                _texts.null_in("time", name), _texts.nan_time(name))
+                _texts.null_in("time", name), _texts.nan_time(name), _texts.changed("time", name))
     if kind == "i" or (kind == "u" and (array.size == 0 or int(array.max()) < 2 ** 63)):
         return ("int", np.ascontiguousarray(array, dtype=np.int64), None,
-                _texts.null_in("time", name), _texts.nan_time(name))
+                _texts.null_in("time", name), _texts.nan_time(name), _texts.changed("time", name))
     if kind == "f":
         return ("float", np.ascontiguousarray(array, dtype=np.float64), None,
-                _texts.null_in("time", name), _texts.nan_time(name))
+                _texts.null_in("time", name), _texts.nan_time(name), _texts.changed("time", name))
     raise TypeError(_texts.time_type(name, array.dtype))

@@ -9,6 +9,10 @@ def null_in(role, name):
     return f"{role} column {name!r} holds a null"
 
 
+def changed(role, name):
+    return f"{role} column {name!r} changed while the call was reading it"
+
+
 def nan_time(name):
     return f"time column {name!r} holds NaN"
 

@@ -90,7 +90,10 @@ Result<KeyCodes> encode_key(PyObject* spec, std::size_t rows, pool::Interruption
     if (!column.ok()) return std::move(column).error();
     if (column.value().size() != rows) return misuse("key column of another length");
     if (tag.value() == "object") {
-        if (column.value().format() != 'O') return misuse("object key column of another format");
+        if (size != 6 || column.value().format() != 'O') return misuse("bad object key spec");
+        Result<std::string> changed_text = text_of(PyTuple_GET_ITEM(spec, 3));
+        if (!changed_text.ok()) return std::move(changed_text).error();
+        rules.changed_message = std::move(changed_text).value();
         return object_codes(column.value(), PyTuple_GET_ITEM(spec, 2), rules, interruption);
     }
     if (tag.value() != "int" || size != 6) return misuse("unknown key tag");
@@ -116,12 +119,13 @@ struct TimeSpec {
     ColumnBuffer buffer;
     std::string null_text;
     std::string nan_text;
+    std::string changed_text;
 };
 
 Result<TimeSpec> read_time(PyObject* spec, std::size_t rows) {
     TimeSpec time;
     if (spec == Py_None) return time;
-    if (!PyTuple_Check(spec) || PyTuple_GET_SIZE(spec) != 5) return misuse("bad time spec");
+    if (!PyTuple_Check(spec) || PyTuple_GET_SIZE(spec) != 6) return misuse("bad time spec");
     Result<std::string> tag = text_of(PyTuple_GET_ITEM(spec, 0));
     if (!tag.ok()) return std::move(tag).error();
     Result<ColumnBuffer> buffer = ColumnBuffer::view(PyTuple_GET_ITEM(spec, 1), "group_features: the time column has no 1-D buffer");
@@ -134,8 +138,11 @@ Result<TimeSpec> read_time(PyObject* spec, std::size_t rows) {
     if (!null_text.ok()) return std::move(null_text).error();
     Result<std::string> nan_text = text_of(PyTuple_GET_ITEM(spec, 4));
     if (!nan_text.ok()) return std::move(nan_text).error();
+    Result<std::string> changed_text = text_of(PyTuple_GET_ITEM(spec, 5));
+    if (!changed_text.ok()) return std::move(changed_text).error();
     time.null_text = std::move(null_text).value();
     time.nan_text = std::move(nan_text).value();
+    time.changed_text = std::move(changed_text).value();
     if (tag.value() == "float" && time.buffer.format() == 'd') {
         time.column.kind = TimeColumn::Kind::floating;
         time.column.floats = time.buffer.as<double>();
@@ -187,18 +194,29 @@ Result<PyRef> run_with(PyObject* const* args, Py_ssize_t count, HeldSignals& sig
     }
     if (has_kind && PyTuple_GET_SIZE(keys) == 0) return misuse("a kind needs a key column");
 
-    // The value columns, read in place while the interpreter is held.
+    // The value and time columns, viewed (and so pinned) first, read once
+    // the keys are coded.  Coding an object column runs the caller's
+    // hashing and comparisons, which may change an array all the same
+    // (NumPy 1.x lets code assign its `data`): each view is checked after.
     std::vector<ColumnBuffer> columns;
+    std::vector<std::string> changed_texts;
     for (Py_ssize_t c = 0; c < PyTuple_GET_SIZE(values); ++c) {
-        Result<ColumnBuffer> column = ColumnBuffer::view(PyTuple_GET_ITEM(values, c), "group_features: a value column has no 1-D buffer");
+        PyObject* spec = PyTuple_GET_ITEM(values, c);
+        if (!PyTuple_Check(spec) || PyTuple_GET_SIZE(spec) != 2) return misuse("bad value spec");
+        Result<ColumnBuffer> column = ColumnBuffer::view(PyTuple_GET_ITEM(spec, 0), "group_features: a value column has no 1-D buffer");
         if (!column.ok()) return std::move(column).error();
         if (column.value().format() != 'd' || column.value().item_size() != 8) return misuse("values must be float64");
+        Result<std::string> changed_text = text_of(PyTuple_GET_ITEM(spec, 1));
+        if (!changed_text.ok()) return std::move(changed_text).error();
         columns.push_back(std::move(column).value());
+        changed_texts.push_back(std::move(changed_text).value());
     }
     const std::size_t rows = columns[0].size();
     for (const ColumnBuffer& column : columns) {
         if (column.size() != rows) return misuse("value columns of different lengths");
     }
+    Result<TimeSpec> time = read_time(time_spec, rows);
+    if (!time.ok()) return std::move(time).error();
 
     // The rows' composite key, one column folded in at a time.
     auto key = std::make_unique<CompositeKey>(rows);
@@ -211,9 +229,12 @@ Result<PyRef> run_with(PyObject* const* args, Py_ssize_t count, HeldSignals& sig
     }
     if (!has_kind) kind_range = 1;
     key->finish(static_cast<std::uint64_t>(rows) + (std::uint64_t{1} << 16), signals.interruption());
-
-    Result<TimeSpec> time = read_time(time_spec, rows);
-    if (!time.ok()) return std::move(time).error();
+    for (std::size_t c = 0; c < columns.size(); ++c) {
+        if (!columns[c].still_as_viewed()) return ErrorValue::with_message(PyExc_ValueError, changed_texts[c]);
+    }
+    if (!time.value().buffer.still_as_viewed()) {
+        return ErrorValue::with_message(PyExc_ValueError, time.value().changed_text);
+    }
 
     // Every value column gathered into one call-owned buffer, in group order.
     const std::size_t width = columns.size();

@@ -300,7 +300,10 @@ Result<KeyCodes> object_codes(const ColumnBuffer& column, PyObject* nulls, const
     IdentityCache seen;
     ObjectDictionary dictionary;
     for (std::size_t r = 0; r < rows; ++r) {
-        if (r % rows_between_checks == 0) poll_on_caller(interruption);
+        if (r % rows_between_checks == 0) {
+            poll_on_caller(interruption);
+            if (!column.still_as_viewed()) return value_error(rules.changed_message);
+        }
         PyObject* object = objects[r];
         std::uint32_t code = seen.find(object);
         if (code == IdentityCache::empty) {
@@ -310,6 +313,7 @@ Result<KeyCodes> object_codes(const ColumnBuffer& column, PyObject* nulls, const
             if (object == nullptr || is_null_object(object, nulls)) return value_error(rules.null_message);
             Result<std::uint32_t> found = dictionary.code_of(object);
             if (!found.ok()) return std::move(found).error();
+            if (!column.still_as_viewed()) return value_error(rules.changed_message);
             code = found.value();
             seen.remember(object, code);
         }

@@ -33,6 +33,8 @@ struct KeyRules {
     std::string null_message;
     // TypeError text for values that cannot be put in order.
     std::string order_message;
+    // ValueError text for a column that caller code changed mid-call.
+    std::string changed_message;
 };
 
 // Integers or booleans of any width.  With `ranks`, each value is a
@@ -45,7 +47,9 @@ errors::Result<KeyCodes> integer_codes(const ColumnBuffer& column, std::span<con
 // Python objects (an object array), ordered by their own `<`.  Each row's
 // object is first looked up by identity (repeated values are usually the
 // same object), then by hash and equality.  None, float NaN and the objects
-// in `nulls` count as null.
+// in `nulls` count as null.  Hashing and comparing may run the caller's
+// code; should that change the array (NumPy 1.x lets it assign `data`),
+// the column is refused with `changed_message` before it is read again.
 errors::Result<KeyCodes> object_codes(const ColumnBuffer& column, PyObject* nulls, const KeyRules& rules,
                                       pool::Interruption& interruption);
 
