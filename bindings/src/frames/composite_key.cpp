@@ -5,6 +5,7 @@
 #include <limits>
 
 #include "frames/integer_dictionary.hpp"
+#include "frames/released_interpreter.hpp"
 #include "frames/row_tasks.hpp"
 
 namespace orven::bindings::frames {
@@ -101,9 +102,12 @@ void CompositeKey::fold(KeyCodes codes, pool::Interruption& interruption) {
 void CompositeKey::densify(pool::Interruption& interruption) {
     IntegerDictionary dictionary;
     RowBuffer<std::uint32_t> dense = spare_ ? std::move(spare_) : row_buffer<std::uint32_t>(rows_);
-    for (std::size_t r = 0; r < rows_; ++r) {
-        if (r % rows_between_checks == 0) poll_on_caller(interruption);
-        dense[r] = dictionary.code_of(narrow() ? narrow_[r] : wide_[r]);
+    {
+        const ReleasedInterpreter released;
+        for (std::size_t r = 0; r < rows_; ++r) {
+            if (r % rows_between_checks == 0) poll_on_caller(interruption);
+            dense[r] = dictionary.code_of(narrow() ? narrow_[r] : wide_[r]);
+        }
     }
     const std::vector<std::uint32_t> rank = dictionary.ranks();
     values_.assign(dictionary.size(), 0);

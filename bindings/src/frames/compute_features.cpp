@@ -30,27 +30,24 @@ public:
     Poller(PyObject* progress, std::size_t total) noexcept : progress_(progress), total_(total) {}
 
     pool::Interruption& interruption() noexcept { return interruption_; }
-    void attach(ReleasedInterpreter* released) noexcept { released_ = released; }
     void set_done(std::size_t done) noexcept { done_ = done; }
     PyRef take_raised() noexcept { return std::move(raised_); }
 
 private:
     static bool poll(void* context) noexcept {
         auto* self = static_cast<Poller*>(context);
-        return self->released_->reattached([&] {
-            if (PyErr_CheckSignals() != 0) {
-                self->raised_ = PyRef::steal(python::get_raised_exception());
-                return true;
-            }
-            self->raised_ = report(self->progress_, self->done_, self->total_);
-            return static_cast<bool>(self->raised_);
-        });
+        const InterpreterHeld held;
+        if (PyErr_CheckSignals() != 0) {
+            self->raised_ = PyRef::steal(python::get_raised_exception());
+            return true;
+        }
+        self->raised_ = report(self->progress_, self->done_, self->total_);
+        return static_cast<bool>(self->raised_);
     }
 
     PyObject* progress_;
     std::size_t total_;
     std::size_t done_ = 0;
-    ReleasedInterpreter* released_ = nullptr;
     PyRef raised_;
     pool::Interruption interruption_{&Poller::poll, this};
 };
@@ -67,8 +64,7 @@ errors::Status compute_features(std::span<const features::common::SeriesView> se
         // time whatever the step.
         const std::size_t step = std::max<std::size_t>(total / 100, 1);
         try {
-            ReleasedInterpreter released;
-            poller.attach(&released);
+            const ReleasedInterpreter released;
             extractor::ExtractionInProgress extraction(series, values, &poller.interruption());
             for (std::size_t ready = std::min(step, total);; ready = std::min(ready + step, total)) {
                 if (!extraction.wait_for(ready)) break;

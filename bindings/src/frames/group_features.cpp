@@ -13,7 +13,7 @@
 #include "frames/composite_key.hpp"
 #include "frames/compute_features.hpp"
 #include "frames/grouping.hpp"
-#include "frames/held_signals.hpp"
+#include "frames/call_signals.hpp"
 #include "frames/key_codes.hpp"
 #include "frames/series_table.hpp"
 #include "frames/row_buffer.hpp"
@@ -180,7 +180,7 @@ void drop_nan(std::span<SeriesView> series, double* gathered, const double* base
     }
 }
 
-Result<PyRef> run_with(PyObject* const* args, Py_ssize_t count, HeldSignals& signals) {
+Result<PyRef> run_with(PyObject* const* args, Py_ssize_t count, CallSignals& signals) {
     if (count != 6) return misuse("takes 6 arguments");
     PyObject* keys = args[0];
     const int has_kind = PyObject_IsTrue(args[1]);
@@ -310,7 +310,7 @@ Result<PyRef> run_with(PyObject* const* args, Py_ssize_t count, HeldSignals& sig
 }
 
 Result<PyRef> run(PyObject* const* args, Py_ssize_t count) {
-    HeldSignals signals;
+    CallSignals signals;
     try {
         return run_with(args, count, signals);
     } catch (const pool::Interrupted&) {

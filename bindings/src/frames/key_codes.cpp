@@ -8,6 +8,7 @@
 #include "frames/hashing.hpp"
 #include "frames/integer_dictionary.hpp"
 #include "frames/row_buffer.hpp"
+#include "frames/released_interpreter.hpp"
 #include "frames/row_tasks.hpp"
 #include "python/handles.hpp"
 
@@ -121,9 +122,12 @@ Result<KeyCodes> integer_codes_of(const T* values, std::size_t rows, std::span<c
         return out;
     }
     IntegerDictionary dictionary;
-    for (std::size_t r = 0; r < rows; ++r) {
-        if (r % rows_between_checks == 0) poll_on_caller(interruption);
-        out.codes[r] = dictionary.code_of(order_key(values[r]));
+    {
+        const ReleasedInterpreter released;
+        for (std::size_t r = 0; r < rows; ++r) {
+            if (r % rows_between_checks == 0) poll_on_caller(interruption);
+            out.codes[r] = dictionary.code_of(order_key(values[r]));
+        }
     }
     out.renumber_all(rows, dictionary.ranks());
     out.range = dictionary.size();

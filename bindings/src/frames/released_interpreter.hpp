@@ -1,13 +1,13 @@
 #pragma once
 
 // The interpreter released for a scope: other Python threads run while the
-// calling thread waits for work on memory that the call owns.  Python
-// objects may be touched only inside reattached(), which takes the
-// interpreter back for the length of one function.
+// calling thread waits for work on memory that stays valid without it (the
+// call's own buffers, pinned columns, held Arrow batches).  Code inside the
+// scope touches no Python object; a poll that must (signal handlers, the
+// progress bar) takes the interpreter for its own length with
+// InterpreterHeld.
 
 #include <Python.h>
-
-#include <utility>
 
 namespace orven::bindings::frames {
 
@@ -18,20 +18,22 @@ public:
     ReleasedInterpreter(const ReleasedInterpreter&) = delete;
     ReleasedInterpreter& operator=(const ReleasedInterpreter&) = delete;
 
-    // Runs `body` holding the interpreter, and releases it again after.
-    template <class Body>
-    decltype(auto) reattached(Body&& body) {
-        struct Release {
-            PyThreadState*& state;
-            ~Release() { state = PyEval_SaveThread(); }
-        };
-        PyEval_RestoreThread(state_);
-        const Release again{state_};
-        return std::forward<Body>(body)();
-    }
-
 private:
     PyThreadState* state_;
+};
+
+// The interpreter held for a scope, whether or not the thread had released
+// it: PyGILState restores the thread's own state where it was released and
+// does nothing where it was held.
+class InterpreterHeld {
+public:
+    InterpreterHeld() noexcept : state_(PyGILState_Ensure()) {}
+    ~InterpreterHeld() { PyGILState_Release(state_); }
+    InterpreterHeld(const InterpreterHeld&) = delete;
+    InterpreterHeld& operator=(const InterpreterHeld&) = delete;
+
+private:
+    PyGILState_STATE state_;
 };
 
 }  // namespace orven::bindings::frames

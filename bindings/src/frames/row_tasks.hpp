@@ -1,13 +1,17 @@
 #pragma once
 
 // The passes over a call's rows spread over the process-wide pool as a flat
-// list of tasks, while the calling thread (which keeps the interpreter, so
-// that the caller's buffers stay alive) waits and polls for signals.  This
-// is the one place that knows how the pool runs such a list.
+// list of tasks, while the calling thread waits and polls for signals.  It
+// releases the interpreter meanwhile, so other Python threads run: what
+// the tasks read stays valid without it (the call's own buffers, the
+// caller's arrays, which the call holds and pins against a resize, and the
+// Arrow batches it holds).  This is the one place that knows how the pool
+// runs such a list.
 
 #include <algorithm>
 #include <cstddef>
 
+#include "frames/released_interpreter.hpp"
 #include "pool/global_pool.hpp"
 #include "pool/interruption.hpp"
 #include "pool/thread_pool.hpp"
@@ -60,8 +64,12 @@ void run_tasks(std::size_t count, Task&& task, pool::Interruption& interruption)
     if (count == 0) return;
     const Checkpoint checkpoint(interruption);
     auto run_block = [&](std::size_t i) { task(i, checkpoint); };
-    pool::Batch batch(pool::global_pool(), count, run_block, &interruption);
-    batch.finish();
+    pool::ThreadPool& workers = pool::global_pool();
+    {
+        const ReleasedInterpreter released;
+        pool::Batch batch(workers, count, run_block, &interruption);
+        batch.finish();
+    }
     if (interruption.cancelled()) throw pool::Interrupted{};
 }
 

@@ -1,18 +1,20 @@
 #pragma once
 
-// Signals during the passes that run while the calling thread keeps the
-// interpreter: polling runs the interpreter's signal handlers, and once one
-// raises (KeyboardInterrupt for Ctrl-C) the call stops and raises that.
+// Signals during the passes over the rows: polling runs the interpreter's
+// signal handlers (taking the interpreter for it where the waiting thread
+// released it), and once one raises (KeyboardInterrupt for Ctrl-C) the
+// call stops and raises that.
 
 #include <Python.h>
 
+#include "frames/released_interpreter.hpp"
 #include "pool/interruption.hpp"
 #include "python/failure.hpp"
 #include "python/handles.hpp"
 
 namespace orven::bindings::frames {
 
-class HeldSignals {
+class CallSignals {
 public:
     pool::Interruption& interruption() noexcept { return interruption_; }
 
@@ -21,13 +23,14 @@ public:
 
 private:
     static bool poll(void* context) noexcept {
+        const InterpreterHeld held;
         if (PyErr_CheckSignals() == 0) return false;
-        static_cast<HeldSignals*>(context)->raised_ = python::PyRef::steal(python::get_raised_exception());
+        static_cast<CallSignals*>(context)->raised_ = python::PyRef::steal(python::get_raised_exception());
         return true;
     }
 
     python::PyRef raised_;
-    pool::Interruption interruption_{&HeldSignals::poll, this};
+    pool::Interruption interruption_{&CallSignals::poll, this};
 };
 
 }  // namespace orven::bindings::frames
