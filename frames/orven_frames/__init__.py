@@ -96,10 +96,10 @@ def extract_features(frame, *, id, value, kind=None, time=None, wide=False, nan=
     keys = [adapter.key("id", name) for name in ids]
     if kind is not None:
         keys.append(adapter.key("kind", kind))
-    time_spec = adapter.time(time) if time is not None else None
+    time_column = adapter.time(time) if time is not None else None
     arrays = tuple((adapter.values(name), _texts.changed("value", name)) for name in values)
     try:
-        outcome = _native.group_features(tuple(keys), kind is not None, arrays, time_spec,
+        outcome = _native.group_features(tuple(keys), kind is not None, arrays, time_column,
                                          nan == "drop", report)
     finally:
         close()

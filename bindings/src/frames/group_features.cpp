@@ -70,37 +70,37 @@ Result<PyRef> bytes_from(const std::vector<T>& values) {
 }
 
 // One key column, encoded by the reader its tag names.
-Result<KeyCodes> encode_key(PyObject* spec, std::size_t rows, pool::Interruption& interruption) {
-    if (!PyTuple_Check(spec) || PyTuple_GET_SIZE(spec) < 4) return misuse("bad key spec");
-    Result<std::string> tag = text_of(PyTuple_GET_ITEM(spec, 0));
+Result<KeyCodes> encode_key(PyObject* described, std::size_t rows, pool::Interruption& interruption) {
+    if (!PyTuple_Check(described) || PyTuple_GET_SIZE(described) < 4) return misuse("bad key description");
+    Result<std::string> tag = text_of(PyTuple_GET_ITEM(described, 0));
     if (!tag.ok()) return std::move(tag).error();
-    const Py_ssize_t size = PyTuple_GET_SIZE(spec);
+    const Py_ssize_t size = PyTuple_GET_SIZE(described);
     KeyRules rules;
-    Result<std::string> null_text = text_of(PyTuple_GET_ITEM(spec, size - 2));
+    Result<std::string> null_text = text_of(PyTuple_GET_ITEM(described, size - 2));
     if (!null_text.ok()) return std::move(null_text).error();
-    Result<std::string> order_text = text_of(PyTuple_GET_ITEM(spec, size - 1));
+    Result<std::string> order_text = text_of(PyTuple_GET_ITEM(described, size - 1));
     if (!order_text.ok()) return std::move(order_text).error();
     rules.null_message = std::move(null_text).value();
     rules.order_message = std::move(order_text).value();
 
     if (tag.value() == "arrow") {
-        return arrow_string_codes(PyTuple_GET_ITEM(spec, 1), rows, rules, interruption);
+        return arrow_string_codes(PyTuple_GET_ITEM(described, 1), rows, rules, interruption);
     }
-    Result<ColumnBuffer> column = ColumnBuffer::view(PyTuple_GET_ITEM(spec, 1), "group_features: a key column has no 1-D buffer");
+    Result<ColumnBuffer> column = ColumnBuffer::view(PyTuple_GET_ITEM(described, 1), "group_features: a key column has no 1-D buffer");
     if (!column.ok()) return std::move(column).error();
     if (column.value().size() != rows) return misuse("key column of another length");
     if (tag.value() == "object") {
-        if (size != 6 || column.value().format() != 'O') return misuse("bad object key spec");
-        Result<std::string> changed_text = text_of(PyTuple_GET_ITEM(spec, 3));
+        if (size != 6 || column.value().format() != 'O') return misuse("bad object key description");
+        Result<std::string> changed_text = text_of(PyTuple_GET_ITEM(described, 3));
         if (!changed_text.ok()) return std::move(changed_text).error();
         rules.changed_message = std::move(changed_text).value();
-        return object_codes(column.value(), PyTuple_GET_ITEM(spec, 2), rules, interruption);
+        return object_codes(column.value(), PyTuple_GET_ITEM(described, 2), rules, interruption);
     }
     if (tag.value() != "int" || size != 6) return misuse("unknown key tag");
-    Result<std::optional<std::int64_t>> null_value = optional_integer(PyTuple_GET_ITEM(spec, 2));
+    Result<std::optional<std::int64_t>> null_value = optional_integer(PyTuple_GET_ITEM(described, 2));
     if (!null_value.ok()) return std::move(null_value).error();
     rules.null_value = null_value.value();
-    PyObject* ranks_object = PyTuple_GET_ITEM(spec, 3);
+    PyObject* ranks_object = PyTuple_GET_ITEM(described, 3);
     ColumnBuffer ranks;
     std::span<const std::uint32_t> rank_span;
     if (ranks_object != Py_None) {
@@ -114,7 +114,7 @@ Result<KeyCodes> encode_key(PyObject* spec, std::size_t rows, pool::Interruption
     return integer_codes(column.value(), rank_span, rules, interruption);
 }
 
-struct TimeSpec {
+struct TimeColumnRead {
     TimeColumn column;
     ColumnBuffer buffer;
     std::string null_text;
@@ -122,23 +122,23 @@ struct TimeSpec {
     std::string changed_text;
 };
 
-Result<TimeSpec> read_time(PyObject* spec, std::size_t rows) {
-    TimeSpec time;
-    if (spec == Py_None) return time;
-    if (!PyTuple_Check(spec) || PyTuple_GET_SIZE(spec) != 6) return misuse("bad time spec");
-    Result<std::string> tag = text_of(PyTuple_GET_ITEM(spec, 0));
+Result<TimeColumnRead> read_time(PyObject* described, std::size_t rows) {
+    TimeColumnRead time;
+    if (described == Py_None) return time;
+    if (!PyTuple_Check(described) || PyTuple_GET_SIZE(described) != 6) return misuse("bad time description");
+    Result<std::string> tag = text_of(PyTuple_GET_ITEM(described, 0));
     if (!tag.ok()) return std::move(tag).error();
-    Result<ColumnBuffer> buffer = ColumnBuffer::view(PyTuple_GET_ITEM(spec, 1), "group_features: the time column has no 1-D buffer");
+    Result<ColumnBuffer> buffer = ColumnBuffer::view(PyTuple_GET_ITEM(described, 1), "group_features: the time column has no 1-D buffer");
     if (!buffer.ok()) return std::move(buffer).error();
     time.buffer = std::move(buffer).value();
     if (time.buffer.size() != rows || time.buffer.item_size() != 8) return misuse("time column of another length or width");
-    Result<std::optional<std::int64_t>> null_value = optional_integer(PyTuple_GET_ITEM(spec, 2));
+    Result<std::optional<std::int64_t>> null_value = optional_integer(PyTuple_GET_ITEM(described, 2));
     if (!null_value.ok()) return std::move(null_value).error();
-    Result<std::string> null_text = text_of(PyTuple_GET_ITEM(spec, 3));
+    Result<std::string> null_text = text_of(PyTuple_GET_ITEM(described, 3));
     if (!null_text.ok()) return std::move(null_text).error();
-    Result<std::string> nan_text = text_of(PyTuple_GET_ITEM(spec, 4));
+    Result<std::string> nan_text = text_of(PyTuple_GET_ITEM(described, 4));
     if (!nan_text.ok()) return std::move(nan_text).error();
-    Result<std::string> changed_text = text_of(PyTuple_GET_ITEM(spec, 5));
+    Result<std::string> changed_text = text_of(PyTuple_GET_ITEM(described, 5));
     if (!changed_text.ok()) return std::move(changed_text).error();
     time.null_text = std::move(null_text).value();
     time.nan_text = std::move(nan_text).value();
@@ -185,7 +185,7 @@ Result<PyRef> run_with(PyObject* const* args, Py_ssize_t count, CallSignals& sig
     PyObject* keys = args[0];
     const int has_kind = PyObject_IsTrue(args[1]);
     PyObject* values = args[2];
-    PyObject* time_spec = args[3];
+    PyObject* time_described = args[3];
     const int drop = PyObject_IsTrue(args[4]);
     PyObject* progress = args[5] == Py_None ? nullptr : args[5];
     if (has_kind < 0 || drop < 0) return errors::fetch();
@@ -201,12 +201,12 @@ Result<PyRef> run_with(PyObject* const* args, Py_ssize_t count, CallSignals& sig
     std::vector<ColumnBuffer> columns;
     std::vector<std::string> changed_texts;
     for (Py_ssize_t c = 0; c < PyTuple_GET_SIZE(values); ++c) {
-        PyObject* spec = PyTuple_GET_ITEM(values, c);
-        if (!PyTuple_Check(spec) || PyTuple_GET_SIZE(spec) != 2) return misuse("bad value spec");
-        Result<ColumnBuffer> column = ColumnBuffer::view(PyTuple_GET_ITEM(spec, 0), "group_features: a value column has no 1-D buffer");
+        PyObject* described = PyTuple_GET_ITEM(values, c);
+        if (!PyTuple_Check(described) || PyTuple_GET_SIZE(described) != 2) return misuse("bad value description");
+        Result<ColumnBuffer> column = ColumnBuffer::view(PyTuple_GET_ITEM(described, 0), "group_features: a value column has no 1-D buffer");
         if (!column.ok()) return std::move(column).error();
         if (column.value().format() != 'd' || column.value().item_size() != 8) return misuse("values must be float64");
-        Result<std::string> changed_text = text_of(PyTuple_GET_ITEM(spec, 1));
+        Result<std::string> changed_text = text_of(PyTuple_GET_ITEM(described, 1));
         if (!changed_text.ok()) return std::move(changed_text).error();
         columns.push_back(std::move(column).value());
         changed_texts.push_back(std::move(changed_text).value());
@@ -215,7 +215,7 @@ Result<PyRef> run_with(PyObject* const* args, Py_ssize_t count, CallSignals& sig
     for (const ColumnBuffer& column : columns) {
         if (column.size() != rows) return misuse("value columns of different lengths");
     }
-    Result<TimeSpec> time = read_time(time_spec, rows);
+    Result<TimeColumnRead> time = read_time(time_described, rows);
     if (!time.ok()) return std::move(time).error();
 
     // The rows' composite key, one column folded in at a time.
