@@ -18,10 +18,10 @@ def load():
     module = sys.modules.get(NAME)
     if module is not None:
         return module
-    spec = importlib.util.spec_from_file_location(NAME, orven.__file__)
-    if spec is None or spec.loader is None:
+    module_spec = importlib.util.spec_from_file_location(NAME, orven.__file__)
+    if module_spec is None or module_spec.loader is None:
         raise ImportError(f"cannot load {NAME} from {orven.__file__}")
-    module = importlib.util.module_from_spec(spec)
-    spec.loader.exec_module(module)
+    module = importlib.util.module_from_spec(module_spec)
+    module_spec.loader.exec_module(module)
     sys.modules[NAME] = module
     return module
