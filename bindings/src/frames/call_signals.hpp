@@ -14,6 +14,14 @@
 
 namespace orven::bindings::frames {
 
+// Runs the interpreter's signal handlers (call it with the interpreter
+// held).  True when one raised; its exception is then moved into `raised`.
+inline bool handler_raised(python::PyRef& raised) noexcept {
+    if (PyErr_CheckSignals() == 0) return false;
+    raised = python::PyRef::steal(python::get_raised_exception());
+    return true;
+}
+
 class CallSignals {
 public:
     pool::Interruption& interruption() noexcept { return interruption_; }
@@ -24,9 +32,7 @@ public:
 private:
     static bool poll(void* context) noexcept {
         const InterpreterHeld held;
-        if (PyErr_CheckSignals() == 0) return false;
-        static_cast<CallSignals*>(context)->raised_ = python::PyRef::steal(python::get_raised_exception());
-        return true;
+        return handler_raised(static_cast<CallSignals*>(context)->raised_);
     }
 
     python::PyRef raised_;

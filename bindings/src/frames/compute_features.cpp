@@ -4,6 +4,7 @@
 #include <optional>
 
 #include "extractor/extraction_in_progress.hpp"
+#include "frames/call_signals.hpp"
 #include "frames/released_interpreter.hpp"
 #include "pool/interruption.hpp"
 #include "python/handles.hpp"
@@ -37,10 +38,7 @@ private:
     static bool poll(void* context) noexcept {
         auto* self = static_cast<Poller*>(context);
         const InterpreterHeld held;
-        if (PyErr_CheckSignals() != 0) {
-            self->raised_ = PyRef::steal(python::get_raised_exception());
-            return true;
-        }
+        if (handler_raised(self->raised_)) return true;
         self->raised_ = report(self->progress_, self->done_, self->total_);
         return static_cast<bool>(self->raised_);
     }
