@@ -197,9 +197,13 @@ def test_key_code_cannot_free_what_the_call_reads(change, outcome):
 
 
 CTRL_C = """
-    import os, subprocess, sys, time
+    import os, signal, subprocess, sys, time
     import numpy as np
     import orven_frames
+
+    # A shell that starts the test runner in the background hands it SIGINT
+    # ignored, and Python keeps an inherited SIG_IGN: put Ctrl-C back.
+    signal.signal(signal.SIGINT, signal.default_int_handler)
 
     rng = np.random.default_rng(3)
     frame = {"id": np.repeat(np.arange(400_000), 10), "kind": np.tile(np.array(["a", "b"], dtype=object), 2_000_000),

@@ -362,12 +362,17 @@ def test_a_call_too_big_for_memory_raises_memory_error(case):
 
 CTRL_C = """
     import os
+    import signal
     import subprocess
     import sys
     import time
 
     import numpy as np
     import orven
+
+    # A shell that starts the test runner in the background hands it SIGINT
+    # ignored, and Python keeps an inherited SIG_IGN: put Ctrl-C back.
+    signal.signal(signal.SIGINT, signal.default_int_handler)
 
     series = np.random.default_rng(3).normal(size=1 << 20)
     orven.extract_features([{"s": series}])  # pool started, one-time values filled

@@ -240,7 +240,7 @@ Result<KeyCodes> arrow_string_codes(PyObject* exporter, std::size_t rows, const 
         }
     }
     std::vector<StringDictionary> local(units.size());
-    run_tasks(units.size(), [&](std::size_t u, const Checkpoint& checkpoint) {
+    run_released_tasks(units.size(), [&](std::size_t u, const Checkpoint& checkpoint) {
         const Unit& unit = units[u];
         for (std::int64_t at = 0; at < unit.length; at += static_cast<std::int64_t>(rows_between_checks)) {
             if (checkpoint.stop()) return;

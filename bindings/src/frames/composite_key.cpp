@@ -17,7 +17,7 @@ constexpr std::uint64_t narrow_range = std::uint64_t{1} << 32;
 template <class Out, class Combine>
 void for_rows(std::size_t rows, Out* target, Combine combine, pool::Interruption& interruption) {
     const std::size_t pieces = piece_count(rows);
-    run_tasks(pieces, [&](std::size_t p, const Checkpoint& checkpoint) {
+    run_released_tasks(pieces, [&](std::size_t p, const Checkpoint& checkpoint) {
         const RowRange range = piece_rows(rows, pieces, p);
         for (std::size_t r = range.begin; r < range.end; ++r) {
             if ((r - range.begin) % rows_between_checks == 0 && checkpoint.stop()) return;
@@ -49,7 +49,7 @@ void for_codes(std::size_t rows, const KeyCodes& column, Out* target, Combine co
             ranges.push_back(Range{at, std::min(at + most, part.end), column.tables[part.table].data()});
         }
     }
-    run_tasks(ranges.size(), [&](std::size_t i, const Checkpoint& checkpoint) {
+    run_released_tasks(ranges.size(), [&](std::size_t i, const Checkpoint& checkpoint) {
         const Range range = ranges[i];
         for (std::size_t r = range.begin; r < range.end; ++r) {
             if ((r - range.begin) % rows_between_checks == 0 && checkpoint.stop()) return;

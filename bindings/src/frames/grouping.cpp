@@ -152,7 +152,7 @@ GroupedRows group_few(Keys<Key>& input, const TimeReader<T>& time, const Columns
     counts.reserve(pieces);
     for (std::size_t p = 0; p < pieces; ++p) counts.emplace_back(buckets);
     std::vector<TimeProblem> problems(pieces, TimeProblem::none);
-    run_tasks(pieces, [&](std::size_t p, const Checkpoint& checkpoint) {
+    run_released_tasks(pieces, [&](std::size_t p, const Checkpoint& checkpoint) {
         const RowRange range = piece_rows(rows, pieces, p);
         for (std::size_t r = range.begin; r < range.end; ++r) {
             if ((r - range.begin) % rows_between_checks == 0 && checkpoint.stop()) return;
@@ -190,7 +190,7 @@ GroupedRows group_few(Keys<Key>& input, const TimeReader<T>& time, const Columns
     }
     std::vector<std::uint8_t> nan(pieces, 0);
     if (!any_unsorted) {
-        run_tasks(pieces, [&](std::size_t p, const Checkpoint& checkpoint) {
+        run_released_tasks(pieces, [&](std::size_t p, const Checkpoint& checkpoint) {
             const RowRange range = piece_rows(rows, pieces, p);
             std::vector<std::uint64_t> cursor(buckets);
             bool seen = false;
@@ -211,7 +211,7 @@ GroupedRows group_few(Keys<Key>& input, const TimeReader<T>& time, const Columns
         // Some group is out of time order: the rows in group order first,
         // the unordered groups sorted, then every value gathered by row.
         RowBuffer<Row> order = row_list<Row>(input);
-        run_tasks(pieces, [&](std::size_t p, const Checkpoint& checkpoint) {
+        run_released_tasks(pieces, [&](std::size_t p, const Checkpoint& checkpoint) {
             const RowRange range = piece_rows(rows, pieces, p);
             for (std::size_t r = range.begin; r < range.end; ++r) {
                 if ((r - range.begin) % rows_between_checks == 0 && checkpoint.stop()) return;
@@ -221,7 +221,7 @@ GroupedRows group_few(Keys<Key>& input, const TimeReader<T>& time, const Columns
         for (std::uint64_t b = 0; b < buckets; ++b) {
             if (unsorted[b]) sort_by_time(order.get() + out.start[b], order.get() + out.start[b + 1], time);
         }
-        run_tasks(pieces, [&](std::size_t p, const Checkpoint& checkpoint) {
+        run_released_tasks(pieces, [&](std::size_t p, const Checkpoint& checkpoint) {
             const RowRange range = piece_rows(rows, pieces, p);
             bool seen = false;
             for (std::size_t c = 0; c < columns.sources.size(); ++c) {
@@ -259,7 +259,7 @@ GroupedRows group_many(Keys<Key>& input, const TimeReader<T>& time, const Column
     // Pass 1: the rows of every partition, in frame order.
     const std::size_t pieces = piece_count(rows);
     std::vector<std::uint64_t> piece_counts(pieces * partitions, 0);
-    run_tasks(pieces, [&](std::size_t p, const Checkpoint& checkpoint) {
+    run_released_tasks(pieces, [&](std::size_t p, const Checkpoint& checkpoint) {
         const RowRange range = piece_rows(rows, pieces, p);
         std::uint64_t* count = piece_counts.data() + p * partitions;
         for (std::size_t r = range.begin; r < range.end; ++r) {
@@ -278,7 +278,7 @@ GroupedRows group_many(Keys<Key>& input, const TimeReader<T>& time, const Column
         partition_start[q + 1] = at;
     }
     RowBuffer<Row> order = row_list<Row>(input);
-    run_tasks(pieces, [&](std::size_t p, const Checkpoint& checkpoint) {
+    run_released_tasks(pieces, [&](std::size_t p, const Checkpoint& checkpoint) {
         const RowRange range = piece_rows(rows, pieces, p);
         std::uint64_t* cursor = piece_counts.data() + p * partitions;
         for (std::size_t r = range.begin; r < range.end; ++r) {
@@ -294,7 +294,7 @@ GroupedRows group_many(Keys<Key>& input, const TimeReader<T>& time, const Column
     std::vector<TimeProblem> problems(partitions, TimeProblem::none);
     std::vector<std::uint8_t> nan(partitions, 0);
     out.start[buckets] = rows;
-    run_tasks(partitions, [&](std::size_t q, const Checkpoint& checkpoint) {
+    run_released_tasks(partitions, [&](std::size_t q, const Checkpoint& checkpoint) {
         if (checkpoint.stop()) return;
         const std::uint64_t base = std::uint64_t{q} << shift;
         const std::uint64_t local_buckets = std::min<std::uint64_t>(std::uint64_t{1} << shift, buckets - base);

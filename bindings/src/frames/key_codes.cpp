@@ -60,7 +60,7 @@ Result<KeyCodes> integer_codes_of(const T* values, std::size_t rows, std::span<c
         return std::nullopt;
     };
     if (!ranks.empty() || rows == 0) {
-        run_tasks(pieces, [&](std::size_t p, const Checkpoint& checkpoint) {
+        run_released_tasks(pieces, [&](std::size_t p, const Checkpoint& checkpoint) {
             const RowRange range = piece_rows(rows, pieces, p);
             for (std::size_t r = range.begin; r < range.end; ++r) {
                 if ((r - range.begin) % rows_between_checks == 0 && checkpoint.stop()) return;
@@ -88,7 +88,7 @@ Result<KeyCodes> integer_codes_of(const T* values, std::size_t rows, std::span<c
             return static_cast<std::uint64_t>(v);
         }
     };
-    run_tasks(pieces, [&](std::size_t p, const Checkpoint& checkpoint) {
+    run_released_tasks(pieces, [&](std::size_t p, const Checkpoint& checkpoint) {
         const RowRange range = piece_rows(rows, pieces, p);
         std::uint64_t low = std::numeric_limits<std::uint64_t>::max();
         std::uint64_t high = 0;
@@ -111,7 +111,7 @@ Result<KeyCodes> integer_codes_of(const T* values, std::size_t rows, std::span<c
         high = std::max(high, f.high);
     }
     if (high - low < direct_limit(rows)) {
-        run_tasks(pieces, [&](std::size_t p, const Checkpoint& checkpoint) {
+        run_released_tasks(pieces, [&](std::size_t p, const Checkpoint& checkpoint) {
             const RowRange range = piece_rows(rows, pieces, p);
             for (std::size_t r = range.begin; r < range.end; ++r) {
                 if ((r - range.begin) % rows_between_checks == 0 && checkpoint.stop()) return;

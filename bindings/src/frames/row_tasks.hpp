@@ -1,76 +1,32 @@
 #pragma once
 
-// The passes over a call's rows spread over the process-wide pool as a flat
-// list of tasks, while the calling thread waits and polls for signals.  It
-// releases the interpreter meanwhile, so other Python threads run: what
-// the tasks read stays valid without it (the call's own buffers, the
-// caller's arrays, which the call holds and pins against a resize, and the
-// Arrow batches it holds).  This is the one place that knows how the pool
-// runs such a list.
+// The passes over a call's rows (pool/row_passes.hpp) with the interpreter
+// released while the pool runs them, so other Python threads run: what the
+// tasks read stays valid without it (the call's own buffers, the caller's
+// arrays, which the call holds and pins against a resize, and the Arrow
+// batches it holds).
 
-#include <algorithm>
 #include <cstddef>
+#include <utility>
 
 #include "frames/released_interpreter.hpp"
-#include "pool/global_pool.hpp"
-#include "pool/interruption.hpp"
-#include "pool/thread_pool.hpp"
+#include "pool/row_passes.hpp"
 
 namespace orven::bindings::frames {
 
-// Rows a task handles between two looks at the interruption.
-inline constexpr std::size_t rows_between_checks = std::size_t{1} << 16;
+using pool::Checkpoint;
+using pool::piece_count;
+using pool::piece_rows;
+using pool::poll_on_caller;
+using pool::RowRange;
+using pool::rows_between_checks;
 
-// Asked by a task every rows_between_checks rows whether to stop: the
-// waiting thread polls and sets the flag, the workers read it.
-class Checkpoint {
-public:
-    explicit Checkpoint(const pool::Interruption& interruption) noexcept : interruption_(interruption) {}
-    bool stop() const noexcept { return interruption_.cancelled(); }
-
-private:
-    const pool::Interruption& interruption_;
-};
-
-// How many tasks a pass over `rows` rows is cut into: a few per worker,
-// none of fewer than about rows_between_checks rows.
-inline std::size_t piece_count(std::size_t rows) {
-    const std::size_t most = 4 * pool::global_pool().num_threads();
-    return std::clamp<std::size_t>(rows / rows_between_checks, 1, std::max<std::size_t>(most, 1));
-}
-
-// The rows of piece `piece` of `pieces`: [begin, end).
-struct RowRange {
-    std::size_t begin;
-    std::size_t end;
-};
-inline RowRange piece_rows(std::size_t rows, std::size_t pieces, std::size_t piece) noexcept {
-    return RowRange{rows * piece / pieces, rows * (piece + 1) / pieces};
-}
-
-// For a pass that runs on the calling thread itself: polls, and throws
-// pool::Interrupted once the interruption is cancelled.
-inline void poll_on_caller(pool::Interruption& interruption) {
-    interruption.poll();
-    if (interruption.cancelled()) throw pool::Interrupted{};
-}
-
-// task(i, checkpoint) for every i in [0, count), as one batch of blocks on
-// the pool; the calling thread waits and polls.  Raises the first failure
-// of a task, or pool::Interrupted once the interruption is cancelled (a
-// task that sees its checkpoint stop may return early).
+// pool::run_tasks with the interpreter released meanwhile.
 template <class Task>
-void run_tasks(std::size_t count, Task&& task, pool::Interruption& interruption) {
+void run_released_tasks(std::size_t count, Task&& task, pool::Interruption& interruption) {
     if (count == 0) return;
-    const Checkpoint checkpoint(interruption);
-    auto run_block = [&](std::size_t i) { task(i, checkpoint); };
-    pool::ThreadPool& workers = pool::global_pool();
-    {
-        const ReleasedInterpreter released;
-        pool::Batch batch(workers, count, run_block, &interruption);
-        batch.finish();
-    }
-    if (interruption.cancelled()) throw pool::Interrupted{};
+    const ReleasedInterpreter released;
+    pool::run_tasks(count, std::forward<Task>(task), interruption);
 }
 
 }  // namespace orven::bindings::frames
