@@ -10,11 +10,14 @@
 #include "frames/arrow_c.hpp"
 #include "frames/key_codes.hpp"
 #include "frames/string_dictionary.hpp"
-#include "frames/row_buffer.hpp"
+#include "memory/row_buffer.hpp"
 #include "frames/row_tasks.hpp"
 #include "python/handles.hpp"
 
 namespace orven::bindings::frames {
+
+using memory::RowBuffer;
+using memory::row_buffer;
 namespace {
 
 using arrow::ArrowArray;

@@ -4,9 +4,12 @@
 #include <cstdint>
 #include <vector>
 
-#include "frames/row_buffer.hpp"
+#include "memory/row_buffer.hpp"
 
 namespace orven::bindings::frames {
+
+using memory::RowBuffer;
+using memory::row_buffer;
 
 // The codes of one key column: for every row a code in [0, range), equal
 // values sharing a code, codes ordered as the values are.

@@ -9,6 +9,9 @@
 #include "frames/row_tasks.hpp"
 
 namespace orven::bindings::frames {
+
+using memory::RowBuffer;
+using memory::row_buffer;
 namespace {
 
 constexpr std::uint64_t narrow_range = std::uint64_t{1} << 32;

@@ -14,10 +14,13 @@
 #include <vector>
 
 #include "frames/column_codes.hpp"
-#include "frames/row_buffer.hpp"
+#include "memory/row_buffer.hpp"
 #include "pool/interruption.hpp"
 
 namespace orven::bindings::frames {
+
+using memory::RowBuffer;
+using memory::row_buffer;
 
 class CompositeKey {
 public:

@@ -16,11 +16,14 @@
 #include "frames/call_signals.hpp"
 #include "frames/key_codes.hpp"
 #include "frames/series_table.hpp"
-#include "frames/row_buffer.hpp"
+#include "memory/row_buffer.hpp"
 #include "python/entry_point.hpp"
 #include "python/handles.hpp"
 
 namespace orven::bindings::frames {
+
+using memory::RowBuffer;
+using memory::row_buffer;
 namespace {
 
 using errors::ErrorValue;

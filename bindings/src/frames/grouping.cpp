@@ -11,6 +11,9 @@
 #include "frames/row_tasks.hpp"
 
 namespace orven::bindings::frames {
+
+using memory::RowBuffer;
+using memory::row_buffer;
 namespace {
 
 using TimeProblem = GroupedRows::TimeProblem;

@@ -17,10 +17,13 @@
 #include <span>
 
 #include "frames/composite_key.hpp"
-#include "frames/row_buffer.hpp"
+#include "memory/row_buffer.hpp"
 #include "pool/interruption.hpp"
 
 namespace orven::bindings::frames {
+
+using memory::RowBuffer;
+using memory::row_buffer;
 
 // The time column as read in place: nothing, 64-bit integers (with a value
 // standing for null, as NaT does), or floats.

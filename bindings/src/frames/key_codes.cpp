@@ -7,12 +7,15 @@
 
 #include "frames/hashing.hpp"
 #include "frames/integer_dictionary.hpp"
-#include "frames/row_buffer.hpp"
+#include "memory/row_buffer.hpp"
 #include "frames/released_interpreter.hpp"
 #include "frames/row_tasks.hpp"
 #include "python/handles.hpp"
 
 namespace orven::bindings::frames {
+
+using memory::RowBuffer;
+using memory::row_buffer;
 namespace {
 
 using errors::ErrorValue;

@@ -11,7 +11,7 @@
 #include <cstdint>
 #include <memory>
 
-#include "frames/row_buffer.hpp"
+#include "memory/row_buffer.hpp"
 #include <optional>
 #include <span>
 #include <string>

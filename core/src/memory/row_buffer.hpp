@@ -18,7 +18,7 @@
 #include <sys/mman.h>
 #endif
 
-namespace orven::bindings::frames {
+namespace orven::memory {
 namespace detail {
 
 struct FreeDeleter {
@@ -56,4 +56,4 @@ RowBuffer<T> row_buffer(std::size_t count) {
     return RowBuffer<T>(static_cast<T*>(detail::allocate_rows(count * sizeof(T))));
 }
 
-}  // namespace orven::bindings::frames
+}  // namespace orven::memory
