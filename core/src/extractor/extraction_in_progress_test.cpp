@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "fatal/fatal_error.hpp"
-#include "features/minimal/oop/minimal_feature_set.hpp"
+#include "literal_reference/minimal_feature_set.hpp"
 #include "test_support/process_threads.hpp"
 
 namespace orven::extractor {

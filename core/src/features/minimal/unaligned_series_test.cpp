@@ -21,7 +21,7 @@
 #include "features/common/series_view.hpp"
 #include "features/minimal/compute.hpp"
 #include "features/minimal/feature_values.hpp"
-#include "features/minimal/oop/minimal_feature_set.hpp"
+#include "literal_reference/minimal_feature_set.hpp"
 
 namespace orven::features::minimal {
 namespace {

@@ -4,7 +4,7 @@
 // Slow on purpose, so that each can be checked against its definition by
 // reading it.
 
-#include "features/minimal/oop/minimal_feature_set.hpp"
+#include "literal_reference/minimal_feature_set.hpp"
 
 #include <cmath>
 #include <cstddef>
@@ -13,7 +13,7 @@
 #include <string>
 
 #include "features/common/element_read.hpp"
-#include "features/common/feature_function.hpp"
+#include "literal_reference/feature_function.hpp"
 #include "features/minimal/functional.hpp"
 #include "features/minimal/kernels/moments.hpp"
 #include "features/minimal/kernels/two_lanes.hpp"

@@ -11,10 +11,10 @@
 #include <vector>
 
 #include "fatal/fatal_error.hpp"
-#include "features/common/feature_function.hpp"
+#include "literal_reference/feature_function.hpp"
 #include "features/minimal/compute.hpp"
 #include "features/minimal/feature_values.hpp"
-#include "features/minimal/oop/minimal_feature_set.hpp"
+#include "literal_reference/minimal_feature_set.hpp"
 
 namespace orven::features::minimal::oop {
 namespace {

@@ -1,14 +1,15 @@
 #pragma once
 
 // The ten statistics of the minimal set as they are defined, one type each,
-// every one reading the series on its own: the literal algorithm, kept
-// beside the fused path (minimal::compute) as the reference that the tests
-// hold it against, bit for bit.  Each `apply` returns one record named by
-// the type's `name`.
+// every one reading the series on its own: the literal algorithm, the
+// reference that the tests hold the fused path (minimal::compute) against,
+// bit for bit.  It lives in a library of its own that only the tests link:
+// the module computes every series through minimal::compute.  Each `apply`
+// returns one record named by the type's `name`.
 
 #include <string_view>
 
-#include "features/common/feature_function_return.hpp"
+#include "literal_reference/feature_function_return.hpp"
 #include "features/common/series_view.hpp"
 #include "features/minimal/feature_values.hpp"
 

@@ -2,7 +2,7 @@
 
 #include <concepts>
 
-#include "features/common/feature_function_return.hpp"
+#include "literal_reference/feature_function_return.hpp"
 #include "features/common/series_view.hpp"
 
 namespace orven::features::common {
