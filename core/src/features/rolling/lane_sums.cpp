@@ -11,40 +11,155 @@ namespace orven::features::rolling {
 namespace {
 
 using minimal::kernels::lanes;
+using Pair = lanes::Pair;
 
-// Pairs of lanes in flight: with an addition's latency of 3 to 4 cycles and
-// two additions per cycle, the deviation pass (one chain per window) needs
-// about eight chains, the first pass (two per window) about four windows.
+// Pairs of lanes in flight: an addition takes 3 to 4 cycles and two can
+// start per cycle, so four independent chains of pairs keep the adders
+// busy (measured: two pairs are a third slower, six no faster).
 constexpr std::size_t pair_count = 4;
 constexpr std::size_t lane_count = 2 * pair_count;
 
-// Which window each lane is summing and how far it has come.  A lane
-// without a window reads along with a busy one (its sums are dropped), so
-// that every run of the loop can treat all lanes alike.
-class LaneSchedule {
+// What a lane adds up from each reading: `sums` accumulators per lane, and
+// a centre that the first pass does not use.
+struct FirstPass {
+    static constexpr std::size_t sums = 2;
+    // S += x, R += x * x.
+    static void take(Pair (&acc)[sums], Pair value, Pair) {
+        acc[0] = lanes::add(acc[0], value);
+        acc[1] = lanes::add(acc[1], lanes::multiply(value, value));
+    }
+};
+
+struct DeviationPass {
+    static constexpr std::size_t sums = 1;
+    // Q += (x - mean)^2.
+    static void take(Pair (&acc)[sums], Pair value, Pair mean) {
+        const Pair deviation = lanes::subtract(value, mean);
+        acc[0] = lanes::add(acc[0], lanes::multiply(deviation, deviation));
+    }
+};
+
+// Where a pass writes its sums and reads its centres, by window.
+template <class Pass>
+struct Slots {
+    double* out[Pass::sums];
+    const double* centres;  // nullptr: none
+
+    double centre(std::size_t window) const { return centres == nullptr ? 0.0 : centres[window]; }
+};
+
+template <class Pass>
+using PairSums = Pair[pair_count][Pass::sums];
+
+// ---- windows of one length whose begins are evenly spaced -------------------
+
+// Eight windows side by side (window j starts at first + j * stride), all
+// `length` readings long: each lane runs start to finish together with the
+// others, so nothing is scheduled.  Windows one reading apart (count
+// windows at every reading) read each pair of lanes with one load.
+constexpr std::size_t group = lane_count;
+
+bool starts_group(std::span<const Window> windows, std::size_t at) {
+    if (windows.size() - at < group) return false;
+    const Window first = windows[at];
+    if (first.size() == 0) return false;
+    const std::size_t stride = windows[at + 1].begin - first.begin;
+    for (std::size_t j = 1; j < group; ++j) {
+        const Window window = windows[at + j];
+        if (window.size() != first.size() || window.begin != first.begin + j * stride) return false;
+    }
+    return true;
+}
+
+template <class Pass, bool adjacent>
+void run_group(const double* first, std::size_t stride, std::size_t length, const Slots<Pass>& slots,
+               std::size_t window) {
+    PairSums<Pass> acc;
+    Pair centre[pair_count];
+    for (std::size_t p = 0; p < pair_count; ++p) {
+        for (std::size_t j = 0; j < Pass::sums; ++j) acc[p][j] = lanes::splat(-0.0);
+        centre[p] = lanes::pair(slots.centre(window + 2 * p), slots.centre(window + 2 * p + 1));
+    }
+    for (std::size_t k = 0; k < length; ++k) {
+        for (std::size_t p = 0; p < pair_count; ++p) {
+            const Pair value =
+                adjacent ? lanes::load(first + 2 * p + k)
+                         : lanes::pair(common::element_at(first, 2 * p * stride + k),
+                                       common::element_at(first, (2 * p + 1) * stride + k));
+            Pass::take(acc[p], value, centre[p]);
+        }
+    }
+    for (std::size_t p = 0; p < pair_count; ++p) {
+        for (std::size_t j = 0; j < Pass::sums; ++j) {
+            lanes::store_low(slots.out[j] + window + 2 * p, acc[p][j]);
+            lanes::store_high(slots.out[j] + window + 2 * p + 1, acc[p][j]);
+        }
+    }
+}
+
+template <class Pass>
+void sum_group(const double* series, std::span<const Window> windows, std::size_t at,
+               const Slots<Pass>& slots) {
+    const Window first = windows[at];
+    const std::size_t stride = windows[at + 1].begin - first.begin;
+    if (stride == 1) {
+        run_group<Pass, true>(series + first.begin, 1, first.size(), slots, at);
+    } else {
+        run_group<Pass, false>(series + first.begin, stride, first.size(), slots, at);
+    }
+}
+
+// ---- windows of any lengths ------------------------------------------------
+
+// Each lane sums one window; the loop runs all lanes until the first of
+// them is complete, and that lane takes the next window and starts afresh.
+// The sums stay in registers throughout: a finished lane's value is read
+// off its register and its accumulator replaced lane-wise.  A lane left
+// without a window reads along with a busy one, its sums dropped.
+template <class Pass>
+class Streams {
 public:
-    LaneSchedule(const double* series, std::span<const Window> windows)
-        : series_(series), windows_(windows) {
-        std::fill(std::begin(window_), std::end(window_), idle);
-        std::fill(std::begin(left_), std::end(left_), idle);
+    Streams(const double* series, std::span<const Window> windows, const Slots<Pass>& slots)
+        : series_(series), windows_(windows), slots_(slots) {}
+
+    void run() {
+        for (std::size_t p = 0; p < pair_count; ++p) {
+            for (std::size_t j = 0; j < Pass::sums; ++j) acc_[p][j] = lanes::splat(-0.0);
+            for (std::size_t half = 0; half < 2; ++half) take_next(2 * p + half);
+            centre_[p] = lanes::pair(centre_of(2 * p), centre_of(2 * p + 1));
+        }
+        while (follow_busy()) {
+            const std::size_t steps = *std::min_element(std::begin(left_), std::end(left_));
+            step(steps);
+            for (std::size_t p = 0; p < pair_count; ++p) finish_pair(p, steps);
+        }
     }
 
-    // Gives each lane without a window the next one that holds a reading,
-    // calling start(lane, window) for it; false once no lane has one.
-    template <class Start>
-    bool fill(Start start) {
+private:
+    static constexpr std::size_t idle = std::numeric_limits<std::size_t>::max();
+
+    double centre_of(std::size_t lane) const {
+        return window_[lane] == idle ? 0.0 : slots_.centre(window_[lane]);
+    }
+
+    // Gives the lane the next window that holds a reading, or makes it idle.
+    void take_next(std::size_t lane) {
+        while (next_ < windows_.size() && windows_[next_].size() == 0) ++next_;
+        if (next_ == windows_.size()) {
+            window_[lane] = idle;
+            left_[lane] = idle;
+            return;
+        }
+        window_[lane] = next_;
+        cursor_[lane] = series_ + windows_[next_].begin;
+        left_[lane] = windows_[next_].size();
+        ++next_;
+    }
+
+    // Points idle lanes at a busy one's readings; false when none is busy.
+    bool follow_busy() {
         const double* busy = nullptr;
         for (std::size_t lane = 0; lane < lane_count; ++lane) {
-            if (window_[lane] == idle) {
-                while (next_ < windows_.size() && windows_[next_].size() == 0) ++next_;
-                if (next_ < windows_.size()) {
-                    window_[lane] = next_;
-                    cursor_[lane] = series_ + windows_[next_].begin;
-                    left_[lane] = windows_[next_].size();
-                    start(lane, next_);
-                    ++next_;
-                }
-            }
             if (window_[lane] != idle) busy = cursor_[lane];
         }
         if (busy == nullptr) return false;
@@ -54,125 +169,87 @@ public:
         return true;
     }
 
-    // How many readings every lane can take before one of them finishes.
-    std::size_t steps() const { return *std::min_element(std::begin(left_), std::end(left_)); }
-
-    const double* const* cursors() const { return cursor_; }
-
-    // Moves every lane on by `steps` readings, calling finish(lane, window)
-    // for each window that is then complete.
-    template <class Finish>
-    void advance(std::size_t steps, Finish finish) {
-        for (std::size_t lane = 0; lane < lane_count; ++lane) {
-            cursor_[lane] += steps;
-            if (window_[lane] == idle) continue;
-            left_[lane] -= steps;
-            if (left_[lane] == 0) {
-                finish(lane, window_[lane]);
-                window_[lane] = idle;
-                left_[lane] = idle;
+    void step(std::size_t steps) {
+        const double* at[lane_count];
+        std::copy(std::begin(cursor_), std::end(cursor_), at);
+        PairSums<Pass> acc;
+        for (std::size_t p = 0; p < pair_count; ++p) {
+            for (std::size_t j = 0; j < Pass::sums; ++j) acc[p][j] = acc_[p][j];
+        }
+        for (std::size_t k = 0; k < steps; ++k) {
+            for (std::size_t p = 0; p < pair_count; ++p) {
+                const Pair value = lanes::pair(common::element_at(at[2 * p], k),
+                                               common::element_at(at[2 * p + 1], k));
+                Pass::take(acc[p], value, centre_[p]);
             }
+        }
+        for (std::size_t p = 0; p < pair_count; ++p) {
+            for (std::size_t j = 0; j < Pass::sums; ++j) acc_[p][j] = acc[p][j];
+        }
+        for (std::size_t lane = 0; lane < lane_count; ++lane) cursor_[lane] += steps;
+    }
+
+    // After `steps` readings: writes out the pair's lanes that are complete
+    // and starts them on their next windows.
+    void finish_pair(std::size_t p, std::size_t steps) {
+        for (std::size_t half = 0; half < 2; ++half) {
+            const std::size_t lane = 2 * p + half;
+            if (window_[lane] == idle || (left_[lane] -= steps) != 0) continue;
+            for (std::size_t j = 0; j < Pass::sums; ++j) {
+                const Pair sums = acc_[p][j];
+                slots_.out[j][window_[lane]] = half == 0 ? lanes::low(sums) : lanes::high(sums);
+                acc_[p][j] = half == 0 ? lanes::pair(-0.0, lanes::high(sums))
+                                       : lanes::pair(lanes::low(sums), -0.0);
+            }
+            take_next(lane);
+            const double centre = centre_of(lane);
+            centre_[p] = half == 0 ? lanes::pair(centre, lanes::high(centre_[p]))
+                                   : lanes::pair(lanes::low(centre_[p]), centre);
         }
     }
 
-private:
-    static constexpr std::size_t idle = std::numeric_limits<std::size_t>::max();
-
     const double* series_;
     std::span<const Window> windows_;
+    Slots<Pass> slots_;
     std::size_t next_ = 0;
+    PairSums<Pass> acc_;
+    Pair centre_[pair_count];
     const double* cursor_[lane_count] = {};
     std::size_t left_[lane_count];
     std::size_t window_[lane_count];
 };
 
-// Reading k of the windows in lanes 2p and 2p + 1, side by side.
-inline lanes::Pair readings(const double* const* at, std::size_t p, std::size_t k) {
-    return lanes::pair(common::element_at(at[2 * p], k), common::element_at(at[2 * p + 1], k));
-}
-
-inline void store(double* to, lanes::Pair pair) {
-    lanes::store_low(to, pair);
-    lanes::store_high(to + 1, pair);
-}
-
-// `steps` readings into every lane's S and R.
-void run_first(const double* const* at, std::size_t steps, double* sums, double* squares) {
-    lanes::Pair s[pair_count];
-    lanes::Pair r[pair_count];
-    for (std::size_t p = 0; p < pair_count; ++p) {
-        s[p] = lanes::load(sums + 2 * p);
-        r[p] = lanes::load(squares + 2 * p);
-    }
-    for (std::size_t k = 0; k < steps; ++k) {
-        for (std::size_t p = 0; p < pair_count; ++p) {
-            const lanes::Pair value = readings(at, p, k);
-            s[p] = lanes::add(s[p], value);
-            r[p] = lanes::add(r[p], lanes::multiply(value, value));
+// Groups where the windows allow, streams in between.
+template <class Pass>
+void run_pass(const double* series, std::span<const Window> windows, const Slots<Pass>& slots) {
+    std::size_t at = 0;
+    while (at < windows.size()) {
+        if (starts_group(windows, at)) {
+            sum_group(series, windows, at, slots);
+            at += group;
+            continue;
         }
+        std::size_t end = at + 1;
+        while (end < windows.size() && !starts_group(windows, end)) ++end;
+        // The streams write slots by their index in the span they are given.
+        Slots<Pass> shifted = slots;
+        for (std::size_t j = 0; j < Pass::sums; ++j) shifted.out[j] += at;
+        if (shifted.centres != nullptr) shifted.centres += at;
+        Streams<Pass>(series, windows.subspan(at, end - at), shifted).run();
+        at = end;
     }
-    for (std::size_t p = 0; p < pair_count; ++p) {
-        store(sums + 2 * p, s[p]);
-        store(squares + 2 * p, r[p]);
-    }
-}
-
-// `steps` readings into every lane's Q.
-void run_deviations(const double* const* at, std::size_t steps, const double* means, double* totals) {
-    lanes::Pair q[pair_count];
-    lanes::Pair m[pair_count];
-    for (std::size_t p = 0; p < pair_count; ++p) {
-        q[p] = lanes::load(totals + 2 * p);
-        m[p] = lanes::load(means + 2 * p);
-    }
-    for (std::size_t k = 0; k < steps; ++k) {
-        for (std::size_t p = 0; p < pair_count; ++p) {
-            const lanes::Pair deviation = lanes::subtract(readings(at, p, k), m[p]);
-            q[p] = lanes::add(q[p], lanes::multiply(deviation, deviation));
-        }
-    }
-    for (std::size_t p = 0; p < pair_count; ++p) store(totals + 2 * p, q[p]);
 }
 
 }  // namespace
 
 void first_sums(const double* series, std::span<const Window> windows, double* sums,
                 double* squares) {
-    LaneSchedule schedule(series, windows);
-    double lane_sums[lane_count];
-    double lane_squares[lane_count];
-    const auto start = [&](std::size_t lane, std::size_t) {
-        lane_sums[lane] = -0.0;
-        lane_squares[lane] = -0.0;
-    };
-    const auto finish = [&](std::size_t lane, std::size_t window) {
-        sums[window] = lane_sums[lane];
-        squares[window] = lane_squares[lane];
-    };
-    while (schedule.fill(start)) {
-        const std::size_t steps = schedule.steps();
-        run_first(schedule.cursors(), steps, lane_sums, lane_squares);
-        schedule.advance(steps, finish);
-    }
+    run_pass(series, windows, Slots<FirstPass>{{sums, squares}, nullptr});
 }
 
 void deviation_sums(const double* series, std::span<const Window> windows, const double* means,
                     double* deviations) {
-    LaneSchedule schedule(series, windows);
-    double lane_means[lane_count] = {};
-    double lane_totals[lane_count];
-    const auto start = [&](std::size_t lane, std::size_t window) {
-        lane_means[lane] = means[window];
-        lane_totals[lane] = -0.0;
-    };
-    const auto finish = [&](std::size_t lane, std::size_t window) {
-        deviations[window] = lane_totals[lane];
-    };
-    while (schedule.fill(start)) {
-        const std::size_t steps = schedule.steps();
-        run_deviations(schedule.cursors(), steps, lane_means, lane_totals);
-        schedule.advance(steps, finish);
-    }
+    run_pass(series, windows, Slots<DeviationPass>{{deviations}, means});
 }
 
 }  // namespace orven::features::rolling

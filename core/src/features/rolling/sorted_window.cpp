@@ -14,32 +14,37 @@ namespace {
 
 using minimal::kernels::lanes;
 
+// Half of `half` or nothing, as a mask rather than a jump: on real data
+// every comparison of a binary search is a coin toss, which a predicted
+// branch loses half the time.
+std::size_t taken(bool take, std::size_t half) {
+    return half & (std::size_t{0} - static_cast<std::size_t>(take));
+}
+
 // The first of values[0, count) that is not below `value`: where the
-// oldest reading equal to it stands.  Branch-free halving (the comparison
-// picks the half with a conditional move, not a jump), since on real data
-// every comparison is a coin toss.
+// oldest reading equal to it stands.
 std::size_t lower_bound(const double* values, std::size_t count, double value) {
     if (count == 0) return 0;
-    const double* base = values;
+    std::size_t base = 0;
     while (count > 1) {
         const std::size_t half = count / 2;
-        base = base[half - 1] < value ? base + half : base;
+        base += taken(values[base + half - 1] < value, half);
         count -= half;
     }
-    return static_cast<std::size_t>(base - values) + (*base < value ? 1 : 0);
+    return base + (values[base] < value ? 1 : 0);
 }
 
 // The first of values[0, count) above `value`: where a reading equal to it
 // goes after all its equals.
 std::size_t upper_bound(const double* values, std::size_t count, double value) {
     if (count == 0) return 0;
-    const double* base = values;
+    std::size_t base = 0;
     while (count > 1) {
         const std::size_t half = count / 2;
-        base = value < base[half - 1] ? base : base + half;
+        base += taken(!(value < values[base + half - 1]), half);
         count -= half;
     }
-    return static_cast<std::size_t>(base - values) + (value < *base ? 0 : 1);
+    return base + (value < values[base] ? 0 : 1);
 }
 
 bool is_nan(double value) { return value != value; }
@@ -56,12 +61,6 @@ void SortedWindow::reserve(std::size_t count) {
     }
 }
 
-void SortedWindow::count_zero(double value, int change) noexcept {
-    if (value == 0.0) {
-        std::size_t& zeros = std::signbit(value) ? negative_zeros_ : positive_zeros_;
-        zeros += static_cast<std::size_t>(change);
-    }
-}
 
 void SortedWindow::sort_afresh(const double* series, Window window) {
     reserve(window.size());
@@ -104,7 +103,7 @@ void SortedWindow::erase(double value) noexcept {
     const std::size_t at = lower_bound(values, size_, value);
     std::memmove(values + at, values + at + 1, (size_ - at - 1) * sizeof(double));
     --size_;
-    count_zero(value, -1);
+    count_zero(value, std::size_t{0} - 1);
 }
 
 // One move for a reading that leaves and one that enters: only the
@@ -120,7 +119,7 @@ void SortedWindow::replace(double leaving, double entering) noexcept {
         std::memmove(values + in + 1, values + in, (out - in) * sizeof(double));
         values[in] = entering;
     }
-    count_zero(leaving, -1);
+    count_zero(leaving, std::size_t{0} - 1);
     count_zero(entering, 1);
 }
 

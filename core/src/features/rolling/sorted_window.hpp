@@ -22,6 +22,7 @@
 // is sorted afresh: O(w log w).  Memory: one double per reading of the
 // longest window.
 
+#include <cmath>
 #include <cstddef>
 #include <memory>
 
@@ -54,7 +55,13 @@ public:
 
 private:
     void reserve(std::size_t count);
-    void count_zero(double value, int change) noexcept;
+    // Counts a zero that enters (+1) or leaves (-1), without a jump.
+    void count_zero(double value, std::size_t change) noexcept {
+        const std::size_t zero = change & (std::size_t{0} - static_cast<std::size_t>(value == 0.0));
+        const std::size_t negative = std::size_t{0} - static_cast<std::size_t>(std::signbit(value));
+        negative_zeros_ += zero & negative;
+        positive_zeros_ += zero & ~negative;
+    }
     void insert(double value) noexcept;
     void erase(double value) noexcept;
     void replace(double leaving, double entering) noexcept;
