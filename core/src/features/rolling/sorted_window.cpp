@@ -33,8 +33,8 @@ bool before(double held, double value) {
 // In two levels, since a binary search is a chain of dependent loads and
 // compares: the blocks of eight whose last element stands before it are
 // counted (side by side, none waiting for another), or for more than 64
-// blocks searched for; then the elements of the one block that holds the
-// place are counted.  Measured against a plain binary search over the
+// blocks searched for eight ways at a time; then the elements of the one
+// block that holds the place are counted.  Measured against a plain binary search over the
 // whole array: about half the time up to a few hundred readings.
 template <bool inclusive>
 std::size_t place(const double* values, std::size_t count, double value) {
@@ -55,7 +55,19 @@ std::size_t place(const double* values, std::size_t count, double value) {
         full = lanes::total(tally);
         if (b < blocks) full += before<inclusive>(last_of(b), value) ? 1 : 0;
     } else {
+        // The place lies in blocks [full, full + left].  Seven pivots a
+        // round, compared side by side, narrow it eightfold: a third of
+        // the rounds of halving, each hardly longer.
         std::size_t left = blocks;
+        while (left >= 16) {
+            const std::size_t eighth = left / 8;
+            std::size_t passed = 0;
+            for (std::size_t j = 1; j < 8; ++j) {
+                passed += before<inclusive>(last_of(full + j * eighth - 1), value) ? 1 : 0;
+            }
+            full += passed * eighth;
+            left = passed == 7 ? left - 7 * eighth : eighth;
+        }
         while (left > 1) {
             const std::size_t half = left / 2;
             full += taken(before<inclusive>(last_of(full + half - 1), value), half);
