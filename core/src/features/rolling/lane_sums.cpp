@@ -1,6 +1,7 @@
 #include "features/rolling/lane_sums.hpp"
 
 #include <algorithm>
+#include <cmath>
 #include <cstdint>
 #include <limits>
 
@@ -23,7 +24,12 @@ constexpr std::size_t lane_count = 2 * pair_count;
 // a centre that the first pass does not use.
 struct FirstPass {
     static constexpr std::size_t sums = 2;
+    // What a lane past its window's end takes so that its sums stay as
+    // they are: S + (-0.0) == S for every S, NaN included, and R (at least
+    // +0.0 after one reading) gains (-0.0)^2 = +0.0.
+    static double padding(double) { return -0.0; }
     // S += x, R += x * x.
+    static bool paddable(double) { return true; }
     static void take(Pair (&acc)[sums], Pair value, Pair) {
         acc[0] = lanes::add(acc[0], value);
         acc[1] = lanes::add(acc[1], lanes::multiply(value, value));
@@ -32,6 +38,11 @@ struct FirstPass {
 
 struct DeviationPass {
     static constexpr std::size_t sums = 1;
+    // The mean itself: (mean - mean)^2 = +0.0 for a finite mean, and Q is
+    // at least +0.0 after one reading.  (A window whose mean is not finite
+    // is never padded.)
+    static double padding(double mean) { return mean; }
+    static bool paddable(double mean) { return std::isfinite(mean); }
     // Q += (x - mean)^2.
     static void take(Pair (&acc)[sums], Pair value, Pair mean) {
         const Pair deviation = lanes::subtract(value, mean);
@@ -106,6 +117,78 @@ void sum_group(const double* series, std::span<const Window> windows, std::size_
         run_group<Pass, true>(series + first.begin, 1, first.size(), slots, at);
     } else {
         run_group<Pass, false>(series + first.begin, stride, first.size(), slots, at);
+    }
+}
+
+// ---- windows of nearly one length ---------------------------------------
+
+// Eight windows whose lengths differ by a few readings (time windows over
+// irregular times): all lanes run together over the shortest length, each
+// from its own begin; the few readings each lane has left are then laid
+// out side by side in a small table, a lane's row padded past its end with
+// a value that leaves its sums as they are, and run together too.  No lane
+// waits and none is rescheduled.
+constexpr std::size_t most_left_over = 64;
+
+template <class Pass>
+bool starts_ragged_group(std::span<const Window> windows, std::size_t at, const Slots<Pass>& slots) {
+    if (windows.size() - at < group) return false;
+    std::size_t shortest = windows[at].size();
+    std::size_t longest = shortest;
+    for (std::size_t j = 0; j < group; ++j) {
+        const std::size_t length = windows[at + j].size();
+        shortest = std::min(shortest, length);
+        longest = std::max(longest, length);
+        if (!Pass::paddable(slots.centre(at + j))) return false;
+    }
+    return shortest > 0 && longest - shortest <= most_left_over;
+}
+
+template <class Pass>
+void run_ragged_group(const double* series, std::span<const Window> windows, std::size_t at,
+                      const Slots<Pass>& slots) {
+    const double* from[lane_count];
+    std::size_t shortest = windows[at].size();
+    std::size_t longest = shortest;
+    for (std::size_t lane = 0; lane < lane_count; ++lane) {
+        const Window window = windows[at + lane];
+        from[lane] = series + window.begin;
+        shortest = std::min(shortest, window.size());
+        longest = std::max(longest, window.size());
+    }
+    PairSums<Pass> acc;
+    Pair centre[pair_count];
+    for (std::size_t p = 0; p < pair_count; ++p) {
+        for (std::size_t j = 0; j < Pass::sums; ++j) acc[p][j] = lanes::splat(-0.0);
+        centre[p] = lanes::pair(slots.centre(at + 2 * p), slots.centre(at + 2 * p + 1));
+    }
+    for (std::size_t k = 0; k < shortest; ++k) {
+        for (std::size_t p = 0; p < pair_count; ++p) {
+            const Pair value = lanes::pair(common::element_at(from[2 * p], k),
+                                           common::element_at(from[2 * p + 1], k));
+            Pass::take(acc[p], value, centre[p]);
+        }
+    }
+    const std::size_t rest = longest - shortest;
+    double table[most_left_over * lane_count];
+    for (std::size_t lane = 0; lane < lane_count; ++lane) {
+        const std::size_t own = windows[at + lane].size() - shortest;
+        const double padding = Pass::padding(slots.centre(at + lane));
+        for (std::size_t k = 0; k < rest; ++k) {
+            table[k * lane_count + lane] =
+                k < own ? common::element_at(from[lane], shortest + k) : padding;
+        }
+    }
+    for (std::size_t k = 0; k < rest; ++k) {
+        for (std::size_t p = 0; p < pair_count; ++p) {
+            Pass::take(acc[p], lanes::load(table + k * lane_count + 2 * p), centre[p]);
+        }
+    }
+    for (std::size_t p = 0; p < pair_count; ++p) {
+        for (std::size_t j = 0; j < Pass::sums; ++j) {
+            lanes::store_low(slots.out[j] + at + 2 * p, acc[p][j]);
+            lanes::store_high(slots.out[j] + at + 2 * p + 1, acc[p][j]);
+        }
     }
 }
 
@@ -219,7 +302,8 @@ private:
     std::size_t window_[lane_count];
 };
 
-// Groups where the windows allow, streams in between.
+// Groups where the windows allow, ragged groups where they nearly do,
+// streams in between.
 template <class Pass>
 void run_pass(const double* series, std::span<const Window> windows, const Slots<Pass>& slots) {
     std::size_t at = 0;
@@ -229,8 +313,16 @@ void run_pass(const double* series, std::span<const Window> windows, const Slots
             at += group;
             continue;
         }
+        if (starts_ragged_group(windows, at, slots)) {
+            run_ragged_group(series, windows, at, slots);
+            at += group;
+            continue;
+        }
         std::size_t end = at + 1;
-        while (end < windows.size() && !starts_group(windows, end)) ++end;
+        while (end < windows.size() && !starts_group(windows, end) &&
+               !starts_ragged_group(windows, end, slots)) {
+            ++end;
+        }
         // The streams write slots by their index in the span they are given.
         Slots<Pass> shifted = slots;
         for (std::size_t j = 0; j < Pass::sums; ++j) shifted.out[j] += at;
