@@ -41,24 +41,64 @@ double count_of(Window window) {
     return static_cast<double>(static_cast<std::uint64_t>(window.size()));
 }
 
-// The features from the sums and the order statistics, in feature_names
-// order, each formed as minimal::compute forms it.
-minimal::FeatureValues assemble(Window window, double sum, double squares, double deviations,
-                                double median, minimal::kernels::Extrema extrema) {
-    const double count = count_of(window);
-    const double variance = deviations / count;
+// The features from the sums, their quotients and roots, and the order
+// statistics, in feature_names order.
+minimal::FeatureValues assemble(Window window, double sum, double mean, double variance,
+                                double deviation, double root_mean_square, double median,
+                                minimal::kernels::Extrema extrema) {
     return minimal::FeatureValues{
         extrema.absolute_maximum,
-        lanes::divide(sum, count),
+        mean,
         median,
         variance,
-        std::sqrt(variance),
-        count,
+        deviation,
+        count_of(window),
         extrema.maximum,
         extrema.minimum,
-        std::sqrt(lanes::divide(squares, count)),
+        root_mean_square,
         sum,
     };
+}
+
+// Two windows' counts side by side.
+lanes::Pair counts_of(std::span<const Window> batch, std::size_t i) {
+    return lanes::pair(count_of(batch[i]), count_of(batch[i + 1]));
+}
+
+void store(double* to, lanes::Pair pair) {
+    lanes::store_low(to, pair);
+    lanes::store_high(to + 1, pair);
+}
+
+// means[i] = S / N, two windows a division, as minimal::compute forms it.
+void divide_means(std::span<const Window> batch, const double* sums, double* means) {
+    std::size_t i = 0;
+    for (; i + 2 <= batch.size(); i += 2) {
+        store(means + i, lanes::divide(lanes::load(sums + i), counts_of(batch, i)));
+    }
+    if (i < batch.size()) means[i] = lanes::divide(sums[i], count_of(batch[i]));
+}
+
+// Q / N, its root and the root of R / N, two windows at a time: in place
+// of Q, into `roots`, and in place of R.  (Quotients of windows that hold
+// nothing are never read.)
+void divide_moments(std::span<const Window> batch, double* deviations, double* roots,
+                    double* squares) {
+    std::size_t i = 0;
+    for (; i + 2 <= batch.size(); i += 2) {
+        const lanes::Pair counts = counts_of(batch, i);
+        const lanes::Pair variances = lanes::divide(lanes::load(deviations + i), counts);
+        store(deviations + i, variances);
+        store(roots + i, lanes::square_root(variances));
+        store(squares + i,
+              lanes::square_root(lanes::divide(lanes::load(squares + i), counts)));
+    }
+    if (i < batch.size()) {
+        const double count = count_of(batch[i]);
+        deviations[i] = deviations[i] / count;
+        roots[i] = std::sqrt(deviations[i]);
+        squares[i] = std::sqrt(lanes::divide(squares[i], count));
+    }
 }
 
 // The extrema of the window held: its ends, unless an end is a zero and
@@ -132,11 +172,11 @@ void WindowFeatures::compute_batch(const double* x, std::span<const Window> batc
     double* squares = sums + batch_windows;
     double* means = squares + batch_windows;
     double* deviations = means + batch_windows;
+    double* roots = deviations + batch_windows;
     first_sums(x, batch, sums, squares);
-    for (std::size_t i = 0; i < batch.size(); ++i) {
-        means[i] = lanes::divide(sums[i], count_of(batch[i]));
-    }
+    divide_means(batch, sums, means);
     deviation_sums(x, batch, means, deviations);
+    divide_moments(batch, deviations, roots, squares);
 
     for (std::size_t i = 0; i < batch.size(); ++i) {
         const Window window = batch[i];
@@ -162,7 +202,8 @@ void WindowFeatures::compute_batch(const double* x, std::span<const Window> batc
             median = selected_median(slice);
             extrema = block_extrema(slice);
         }
-        out[i] = assemble(window, sums[i], squares[i], deviations[i], median, extrema);
+        out[i] = assemble(window, sums[i], means[i], deviations[i], roots[i], squares[i], median,
+                          extrema);
     }
 }
 
@@ -175,7 +216,7 @@ bool WindowFeatures::compute(common::SeriesView series, std::span<const Window> 
     }
     check_windows(series.size(), windows);
     if (windows.empty()) return true;
-    if (!sums_) sums_ = memory::uninitialized_buffer<double>(4 * batch_windows);
+    if (!sums_) sums_ = memory::uninitialized_buffer<double>(5 * batch_windows);
     const bool sliding = forced_ == Order::chosen ? slides(windows) : forced_ == Order::sliding;
     sorted_.forget();
     read_ = windows.front().begin;

@@ -73,7 +73,7 @@ private:
 
     Order forced_ = Order::chosen;
     SortedWindow sorted_;
-    // The batch's sums, in four arrays of batch_windows.
+    // The batch's sums, means and roots, in five arrays of batch_windows.
     std::unique_ptr<double[]> sums_;
     // The selection's copy and scratch.
     std::unique_ptr<double[]> selection_;

@@ -15,6 +15,7 @@
 // operand is passed on, the first one if both are NaN, made quiet.
 
 #include <bit>
+#include <cmath>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
@@ -94,6 +95,16 @@ static Pair subtract(Pair a, Pair b) {
 static Pair multiply(Pair a, Pair b) {
     return {{multiply(a.lane[0], b.lane[0]), multiply(a.lane[1], b.lane[1])}};
 }
+static Pair divide(Pair a, Pair b) {
+    return {{divide(a.lane[0], b.lane[0]), divide(a.lane[1], b.lane[1])}};
+}
+// The correctly rounded root; of a value below zero, the made NaN.
+static double square_root(double a) {
+    const double r = std::sqrt(a);
+    if (r != r) [[unlikely]] return nan_result(a, a);
+    return r;
+}
+static Pair square_root(Pair a) { return {{square_root(a.lane[0]), square_root(a.lane[1])}}; }
 
 // a > b ? a : b, lane by lane: b on a tie (+0.0 against -0.0) and whenever
 // either is NaN.
@@ -169,6 +180,8 @@ static double divide(double a, double b) { return a / b; }
 static Pair add(Pair a, Pair b) { return _mm_add_pd(a, b); }
 static Pair subtract(Pair a, Pair b) { return _mm_sub_pd(a, b); }
 static Pair multiply(Pair a, Pair b) { return _mm_mul_pd(a, b); }
+static Pair divide(Pair a, Pair b) { return _mm_div_pd(a, b); }
+static Pair square_root(Pair a) { return _mm_sqrt_pd(a); }
 
 // maxpd(a, b) yields a where a > b and b otherwise; minpd likewise with <.
 static Pair maximum(Pair a, Pair b) { return _mm_max_pd(a, b); }

@@ -72,6 +72,8 @@ std::vector<std::uint64_t> outcomes(double a, double b, double c, double d) {
     arithmetic(L::add(x, z), a, c, b, d);
     arithmetic(L::subtract(x, z), a, c, b, d);
     arithmetic(L::multiply(x, z), a, c, b, d);
+    arithmetic(L::divide(x, z), a, c, b, d);
+    arithmetic(L::square_root(x), a, a, b, b);
     for (const auto& [p, q] : {std::pair{a, c}, std::pair{b, d}, std::pair{a, -a}, std::pair{c, 0.0}}) {
         const typename L::Pair scalars =
             L::load(std::array<double, 2>{L::add(p, q), L::subtract(p, q)}.data());
