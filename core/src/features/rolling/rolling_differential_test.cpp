@@ -214,8 +214,12 @@ std::vector<std::int64_t> int_times(Draw& draw, std::size_t n) {
     // Some series end right at the top of the range, where the last
     // multiple of `every` may lie beyond it.
     if (n > 0 && draw.chance(0.1)) {
-        const std::int64_t shift = int64_max - static_cast<std::int64_t>(draw.below(4)) - t.back();
-        for (auto& time : t) time += shift;
+        const std::int64_t top = int64_max - static_cast<std::int64_t>(draw.below(4));
+        const std::int64_t last = t.back();
+        for (auto& time : t) {
+            time = top - static_cast<std::int64_t>(static_cast<std::uint64_t>(last) -
+                                                   static_cast<std::uint64_t>(time));
+        }
     }
     return t;
 }
