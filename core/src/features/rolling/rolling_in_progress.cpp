@@ -15,7 +15,17 @@ namespace {
 // window costs besides (its search, its features, its slot).
 constexpr std::size_t window_overhead = 32;
 
-std::size_t cost_of(Window window) { return window.size() + window_overhead; }
+// The cost of one window of a series, estimated from its first, middle
+// and last windows: the cut then costs O(series + blocks) on the calling
+// thread rather than a pass over every window, which would hold the
+// workers back for milliseconds on a call of millions.
+std::size_t window_cost(const SeriesWindows& one) {
+    const std::span<const Window> windows = one.windows;
+    if (windows.empty()) return window_overhead;
+    const std::size_t readings =
+        windows.front().size() + windows[windows.size() / 2].size() + windows.back().size();
+    return readings / 3 + window_overhead;
+}
 
 struct CallSize {
     std::size_t windows = 0;
@@ -26,7 +36,7 @@ CallSize size_of(std::span<const SeriesWindows> series) {
     CallSize size;
     for (const SeriesWindows& one : series) {
         size.windows += one.windows.size();
-        for (const Window window : one.windows) size.cost += cost_of(window);
+        size.cost += one.windows.size() * window_cost(one);
     }
     return size;
 }
@@ -39,17 +49,25 @@ std::vector<Block> cut_into_blocks(std::span<const SeriesWindows> series, std::s
         fatal::raise("RollingInProgress: " + std::to_string(size.windows) + " windows but " +
                      std::to_string(results) + " result slots");
     }
+    block_cost = std::max<std::size_t>(block_cost, 1);
     std::vector<Block> blocks;
     std::size_t flat = 0;
-    std::size_t cost = 0;
+    std::size_t cost = block_cost;  // the first window opens a block
     for (std::size_t s = 0; s < series.size(); ++s) {
-        for (std::size_t w = 0; w < series[s].windows.size(); ++w, ++flat) {
-            if (blocks.empty() || cost >= block_cost) {
+        const std::size_t count = series[s].windows.size();
+        const std::size_t each = window_cost(series[s]);
+        for (std::size_t w = 0; w < count;) {
+            if (cost >= block_cost) {
                 if (!blocks.empty()) blocks.back().flat_end = flat;
                 blocks.push_back(Block{s, w, flat, flat});
                 cost = 0;
             }
-            cost += cost_of(series[s].windows[w]);
+            // As many of this series' windows as the block has room for.
+            const std::size_t room = (block_cost - cost + each - 1) / each;
+            const std::size_t taken = std::min(count - w, room);
+            w += taken;
+            flat += taken;
+            cost += taken * each;
         }
     }
     if (!blocks.empty()) blocks.back().flat_end = flat;
@@ -58,8 +76,8 @@ std::vector<Block> cut_into_blocks(std::span<const SeriesWindows> series, std::s
 
 std::size_t default_block_cost(std::span<const SeriesWindows> series, std::size_t workers) {
     const CallSize size = size_of(series);
-    const std::size_t longest = size.windows == 0 ? 0 : size.cost / size.windows;
-    return RollingInProgress::block_cost_for(size.cost, longest, workers);
+    const std::size_t typical = size.windows == 0 ? 0 : size.cost / size.windows;
+    return RollingInProgress::block_cost_for(size.cost, typical, workers);
 }
 
 }  // namespace

@@ -5,7 +5,8 @@
 // series, each series' windows in order.
 //
 // The windows of all series are cut into blocks of consecutive windows by
-// their cost (a window's readings plus a fixed part), a block crossing
+// their cost (a window's readings plus a fixed part, estimated per series
+// from a few of its windows), a block crossing
 // series boundaries where series are short and a long series' windows
 // split over several blocks; each block rebuilds its sliding state at its
 // start (one sort of its first window), so blocks are made large enough
