@@ -22,7 +22,10 @@ namespace {
 
 using minimal::kernels::lanes;
 
-void check_windows(std::size_t readings, std::span<const Window> windows) {
+// Checks that the windows lie within the series in order, and returns the
+// readings they hold together.
+std::size_t checked_readings(std::size_t readings, std::span<const Window> windows) {
+    std::size_t held = 0;
     Window last{0, 0};
     for (const Window window : windows) {
         if (window.begin > window.end || window.end > readings || window.begin < last.begin ||
@@ -33,8 +36,10 @@ void check_windows(std::size_t readings, std::span<const Window> windows) {
                          std::to_string(last.end) + ") in " + std::to_string(readings) +
                          " readings");
         }
+        held += window.size();
         last = window;
     }
+    return held;
 }
 
 double count_of(Window window) {
@@ -122,10 +127,8 @@ minimal::kernels::Extrema held_extrema(const SortedWindow& sorted, common::Serie
 // Windows per batch: at most batch_windows, fewer for long windows, so
 // that a batch is about four million reading-additions at most (a few
 // milliseconds); at least enough for every lane.
-std::size_t batch_size(std::span<const Window> windows) {
-    std::size_t readings = 0;
-    for (const Window window : windows) readings += window.size();
-    const std::size_t length = std::max<std::size_t>(readings / windows.size(), 1);
+std::size_t batch_size(std::size_t windows, std::size_t readings) {
+    const std::size_t length = std::max<std::size_t>(readings / windows, 1);
     return std::clamp<std::size_t>((std::size_t{1} << 22) / length, 16,
                                    WindowFeatures::batch_windows);
 }
@@ -137,10 +140,8 @@ std::size_t batch_size(std::span<const Window> windows) {
 // copy and a few passes over the whole window, about 4w / 3 on that scale
 // (the crossing points measured for w from 10 to 3000 fit it within a
 // factor of 1.4).
-bool WindowFeatures::slides(std::span<const Window> windows) {
+bool WindowFeatures::slides(std::span<const Window> windows, std::size_t readings) {
     if (windows.size() < 2) return false;
-    std::size_t readings = 0;
-    for (const Window window : windows) readings += window.size();
     const std::size_t length = std::max<std::size_t>(readings / windows.size(), 2);
     const std::size_t advance =
         (windows.back().end - windows.front().end) / (windows.size() - 1);
@@ -214,14 +215,15 @@ bool WindowFeatures::compute(common::SeriesView series, std::span<const Window> 
         fatal::raise("rolling features: " + std::to_string(windows.size()) + " windows but " +
                      std::to_string(out.size()) + " result slots");
     }
-    check_windows(series.size(), windows);
+    const std::size_t readings = checked_readings(series.size(), windows);
     if (windows.empty()) return true;
     if (!sums_) sums_ = memory::uninitialized_buffer<double>(5 * batch_windows);
-    const bool sliding = forced_ == Order::chosen ? slides(windows) : forced_ == Order::sliding;
+    const bool sliding =
+        forced_ == Order::chosen ? slides(windows, readings) : forced_ == Order::sliding;
     sorted_.forget();
     read_ = windows.front().begin;
     seen_nan_ = false;
-    const std::size_t batch = batch_size(windows);
+    const std::size_t batch = batch_size(windows.size(), readings);
     for (std::size_t first = 0; first < windows.size(); first += batch) {
         if (interruption != nullptr && interruption->cancelled()) return false;
         const std::size_t count = std::min(batch, windows.size() - first);

@@ -66,7 +66,8 @@ public:
     void force(Order order) noexcept { forced_ = order; }
 
 private:
-    static bool slides(std::span<const Window> windows);
+    // `readings`: those the windows hold together.
+    static bool slides(std::span<const Window> windows, std::size_t readings);
     void compute_batch(const double* x, std::span<const Window> batch,
                        std::span<minimal::FeatureValues> out, bool sliding);
     double selected_median(common::SeriesView window);
