@@ -26,11 +26,16 @@
 // itself (which refuses two or more readings with a NaN, with its fatal
 // error, as orven.extract_features would).
 //
-// Cost per window of w readings: about w additions per sum spread over
-// eight lanes, plus, sliding, a search and a move of about w / 3 doubles per
+// Cost per window of w readings: the sums are the floor, four additions
+// per reading (S, R, and Q's difference and sum) that no shortcut may
+// regroup, spread over eight lanes at two additions per cycle: about w
+// cycles.  Sliding adds a search and a move of about w / 3 doubles per
 // reading that enters or leaves; selecting, a copy and an O(w) selection.
-// Memory: one double per reading of the longest window, a few per window of
-// a batch, and the selection's room; reused from call to call.
+// Worst case: a window that does not overlap the one before while sliding
+// (a gap in time) is sorted afresh, O(w log w).  Memory: one double per
+// reading of the longest window, a few per window of a batch, and the
+// selection's room (two per reading of the longest window); reused from
+// call to call.
 
 #include <cstddef>
 #include <memory>
