@@ -29,8 +29,8 @@ struct FirstPass {
     // they are: S + (-0.0) == S for every S, NaN included, and R (at least
     // +0.0 after one reading) gains (-0.0)^2 = +0.0.
     static double padding(double) { return -0.0; }
-    // S += x, R += x * x.
     static bool paddable(double) { return true; }
+    // S += x, R += x * x.
     static void take(Pair (&acc)[sums], Pair value, Pair) {
         acc[0] = lanes::add(acc[0], value);
         acc[1] = lanes::add(acc[1], lanes::multiply(value, value));
