@@ -153,7 +153,7 @@ double kernel_seconds_per_window(const Workload& w, int rounds) {
         std::size_t windows = 0;
         std::size_t readings = 0;  // about a millisecond's worth a round
         const auto start = Clock::now();
-        while (readings < 3000000) {
+        while (readings < 3000000 && windows < 4000) {
             const std::size_t count = std::min<std::size_t>(w.windows[s].size(), 2000);
             out.resize(count);
             kernel.compute(w.values[s], std::span(w.windows[s]).first(count), out);
