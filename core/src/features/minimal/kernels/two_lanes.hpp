@@ -15,6 +15,7 @@
 // operand is passed on, the first one if both are NaN, made quiet.
 
 #include <bit>
+#include <cmath>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
@@ -78,17 +79,32 @@ static Pair load(const double* from) {
     return pair;
 }
 static Pair splat(double value) { return {{value, value}}; }
+// Two values that need not lie side by side in memory.
+static Pair pair(double low, double high) { return {{low, high}}; }
 static double low(Pair pair) { return pair.lane[0]; }
 static double high(Pair pair) { return pair.lane[1]; }
 static void store_low(double* to, Pair pair) { *to = pair.lane[0]; }
 static void store_high(double* to, Pair pair) { *to = pair.lane[1]; }
 
+static Pair add(Pair a, Pair b) {
+    return {{add(a.lane[0], b.lane[0]), add(a.lane[1], b.lane[1])}};
+}
 static Pair subtract(Pair a, Pair b) {
     return {{subtract(a.lane[0], b.lane[0]), subtract(a.lane[1], b.lane[1])}};
 }
 static Pair multiply(Pair a, Pair b) {
     return {{multiply(a.lane[0], b.lane[0]), multiply(a.lane[1], b.lane[1])}};
 }
+static Pair divide(Pair a, Pair b) {
+    return {{divide(a.lane[0], b.lane[0]), divide(a.lane[1], b.lane[1])}};
+}
+// The correctly rounded root; of a value below zero, the made NaN.
+static double square_root(double a) {
+    const double r = std::sqrt(a);
+    if (r != r) [[unlikely]] return nan_result(a, a);
+    return r;
+}
+static Pair square_root(Pair a) { return {{square_root(a.lane[0]), square_root(a.lane[1])}}; }
 
 // a > b ? a : b, lane by lane: b on a tie (+0.0 against -0.0) and whenever
 // either is NaN.
@@ -150,6 +166,7 @@ using Tally = __m128i;
 
 static Pair load(const double* from) { return _mm_loadu_pd(from); }
 static Pair splat(double value) { return _mm_set1_pd(value); }
+static Pair pair(double low, double high) { return _mm_set_pd(high, low); }
 static double low(Pair pair) { return _mm_cvtsd_f64(pair); }
 static double high(Pair pair) { return _mm_cvtsd_f64(_mm_unpackhi_pd(pair, pair)); }
 static void store_low(double* to, Pair pair) { _mm_storel_pd(to, pair); }
@@ -160,8 +177,11 @@ static double subtract(double a, double b) { return a - b; }
 static double multiply(double a, double b) { return a * b; }
 static double divide(double a, double b) { return a / b; }
 
+static Pair add(Pair a, Pair b) { return _mm_add_pd(a, b); }
 static Pair subtract(Pair a, Pair b) { return _mm_sub_pd(a, b); }
 static Pair multiply(Pair a, Pair b) { return _mm_mul_pd(a, b); }
+static Pair divide(Pair a, Pair b) { return _mm_div_pd(a, b); }
+static Pair square_root(Pair a) { return _mm_sqrt_pd(a); }
 
 // maxpd(a, b) yields a where a > b and b otherwise; minpd likewise with <.
 static Pair maximum(Pair a, Pair b) { return _mm_max_pd(a, b); }

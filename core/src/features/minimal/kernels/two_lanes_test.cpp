@@ -58,6 +58,7 @@ std::vector<std::uint64_t> outcomes(double a, double b, double c, double d) {
     };
     pair(x);
     pair(L::splat(c));
+    pair(L::pair(b, c));
     // Where two NaNs meet in arithmetic, which payload survives is up to
     // the processor (and to the compiler's operand order), so only the NaN
     // is compared there; a single NaN operand propagates its own bits.
@@ -68,8 +69,11 @@ std::vector<std::uint64_t> outcomes(double a, double b, double c, double d) {
             out.push_back(both_nan[i] ? std::uint64_t{lanes_of[i] != lanes_of[i]} : bits(lanes_of[i]));
         }
     };
+    arithmetic(L::add(x, z), a, c, b, d);
     arithmetic(L::subtract(x, z), a, c, b, d);
     arithmetic(L::multiply(x, z), a, c, b, d);
+    arithmetic(L::divide(x, z), a, c, b, d);
+    arithmetic(L::square_root(x), a, a, b, b);
     for (const auto& [p, q] : {std::pair{a, c}, std::pair{b, d}, std::pair{a, -a}, std::pair{c, 0.0}}) {
         const typename L::Pair scalars =
             L::load(std::array<double, 2>{L::add(p, q), L::subtract(p, q)}.data());
