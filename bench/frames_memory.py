@@ -1,11 +1,13 @@
 """Peak memory that one orven_frames call adds, in bytes per row.
 
-    python3 frames_memory.py
+    python3 frames_memory.py [shape,shape,...]
 
 For each shape of frames_compare.py and each frame kind, a fresh process
-builds the frame, makes one small call (libraries loaded, pool started),
+builds the frame, makes one call on its first 1% of rows (libraries
+loaded, pool started),
 resets the kernel's record of its peak resident size, makes the call, and
-reports (peak - resident before the call) / rows.  This counts every
+reports (peak - resident before the call) / rows (a row of the wide shape
+holds three readings).  This counts every
 allocation of the call, native and Python alike, the result included.
 Figures only; Linux only (it reads /proc/self).
 """
@@ -31,28 +33,30 @@ def status(field):
 def child(shape, kind):
     import orven_frames
 
-    data = fc.columns(shape)
-    # The mapping keeps its kinds as Python strings (an object array).
+    data = fc.columns(shape, fc.numbers(shape))
+    # The mapping keeps its kinds (and string ids) as Python strings (object arrays).
     frame = data if kind == "mapping" else fc.build(f"orven_frames[{kind}]", data)
-    arguments = dict(id="id", kind="kind", time="time", value="value")
-    small = {name: column[:1000] for name, column in data.items()}
-    orven_frames.extract_features(small, **arguments)
+    arguments = fc.SHAPES[shape].arguments()
+    orven_frames.extract_features(fc.head(data), **arguments)
     with open("/proc/self/clear_refs", "w") as refs:
         refs.write("5")
     before = status("VmRSS")
     table = orven_frames.extract_features(frame, **arguments)
     peak = status("VmHWM")
-    rows = len(data["value"])
-    print(json.dumps({"per_row": (peak - before) / rows, "series": len(table["mean"]), "rows": rows}))
+    rows = len(data["time"])
+    print(json.dumps({"per_row": (peak - before) / rows, "rows": rows}))
 
 
 def main():
     if len(sys.argv) == 3:
         child(sys.argv[1], sys.argv[2])
         return
+    shapes = sys.argv[1].split(",") if len(sys.argv) == 2 else list(fc.SHAPES)
+    for shape in shapes:
+        fc.numbers(shape)  # the cache made once, here
     print("peak extra bytes per row of one call (resident size, whole process)")
-    print(f"{'shape':<10}" + "".join(f"{kind:>10}" for kind in KINDS))
-    for shape in fc.SHAPES:
+    print(f"{'shape':<18}" + "".join(f"{kind:>10}" for kind in KINDS))
+    for shape in shapes:
         cells = []
         for kind in KINDS:
             completed = subprocess.run([sys.executable, __file__, shape, kind], capture_output=True,
@@ -62,7 +66,7 @@ def main():
                 cells.append("failed")
                 continue
             cells.append(f"{json.loads(completed.stdout)['per_row']:.1f}")
-        print(f"{shape:<10}" + "".join(f"{cell:>10}" for cell in cells))
+        print(f"{shape:<18}" + "".join(f"{cell:>10}" for cell in cells), flush=True)
 
 
 if __name__ == "__main__":
