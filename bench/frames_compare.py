@@ -239,11 +239,8 @@ def head(data, share=0.01):
 
 # ----------------------------------------------------------------- tools
 
-def runner(tool, frame, shape, threads, warm=None):
-    """A function that makes `tool`'s table from `frame`; a `warm` frame
-    goes through it once first, in the same connection for DuckDB."""
-    if warm is not None and tool != "duckdb":
-        runner(tool, warm, shape, threads)()
+def runner(tool, frame, shape, threads):
+    """A function that makes `tool`'s table from `frame`."""
     keys, values = shape.keys(), shape.values()
 
     def prefix(name):
@@ -311,10 +308,6 @@ def runner(tool, frame, shape, threads, warm=None):
         where = " WHERE NOT isnan(value)" if shape.nan else ""
         group = ", ".join(keys)
         query = f"SELECT {group}, {', '.join(selected)} FROM frame{where} GROUP BY {group} ORDER BY {group}"
-        if warm is not None:
-            connection.register("frame", warm)
-            connection.sql(query).to_arrow_table()
-            connection.unregister("frame")
         connection.register("frame", frame)
         return lambda: connection.sql(query).to_arrow_table()
     raise ValueError(tool)
@@ -515,17 +508,18 @@ def long_table(result, shape):
     return table.sort_values(["id", "kind"]).reset_index(drop=True)
 
 
-def differences(ours, theirs, tolerance=1e-9):
-    """What tells `theirs` from `ours`: groups on one side only, and the
-    features that differ on the groups both have."""
+def differences(ours, theirs, keys=("id", "kind"), tolerance=1e-9):
+    """What tells `theirs` from `ours`: rows (by `keys`) on one side only,
+    and the features that differ on the rows both have."""
     notes = []
-    key_ours = set(zip(ours["id"], ours["kind"]))
-    key_theirs = set(zip(theirs["id"], theirs["kind"]))
+    keys = list(keys)
+    key_ours = set(zip(*(ours[k] for k in keys)))
+    key_theirs = set(zip(*(theirs[k] for k in keys)))
     if key_ours - key_theirs:
-        notes.append(f"{len(key_ours - key_theirs)} group(s) missing, e.g. {sorted(key_ours - key_theirs)[0]}")
+        notes.append(f"{len(key_ours - key_theirs)} row(s) missing, e.g. {sorted(key_ours - key_theirs)[0]}")
     if key_theirs - key_ours:
-        notes.append(f"{len(key_theirs - key_ours)} group(s) extra, e.g. {sorted(key_theirs - key_ours)[0]}")
-    common = ours.merge(theirs, on=["id", "kind"], suffixes=("", ":theirs"))
+        notes.append(f"{len(key_theirs - key_ours)} row(s) extra, e.g. {sorted(key_theirs - key_ours)[0]}")
+    common = ours.merge(theirs, on=keys, suffixes=("", ":theirs"))
     for feature in FEATURES:
         a = common[feature].to_numpy(dtype=np.float64)
         b = common[feature + ":theirs"].to_numpy(dtype=np.float64)
@@ -535,8 +529,9 @@ def differences(ours, theirs, tolerance=1e-9):
         bad = ~(same | close)
         if bad.any():
             i = int(np.flatnonzero(bad)[0])
-            notes.append(f"{feature} differs in {int(bad.sum())} group(s), e.g. "
-                         f"({common['id'].iloc[i]}, {common['kind'].iloc[i]}): {float(a[i])!r} vs {float(b[i])!r}")
+            at = ", ".join(str(common[k].iloc[i]) for k in keys)
+            notes.append(f"{feature} differs in {int(bad.sum())} row(s), e.g. ({at}): "
+                         f"{float(a[i])!r} vs {float(b[i])!r}")
     return notes
 
 
