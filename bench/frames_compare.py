@@ -35,7 +35,8 @@ deviation) grouping directly, which needs no time order; orven_frames is
 also given the time column and sorts only the series found out of order.
 Each (tool, thread count) runs in a child process of its own, since pools
 are sized once per process: one warm-up call (libraries loaded, pools
-started), then the best of N calls.  pandas
+started), then the best of N calls.  With --rounds R the tools take R
+turns and each cell keeps its best.  pandas
 computes on one thread whatever the setting, so it runs at one thread only
 and its time stands in both columns.
 
@@ -62,6 +63,7 @@ taken, and ratios are of times measured in the same run.
 
 import argparse
 import ctypes
+import hashlib
 import json
 import os
 import subprocess
@@ -193,7 +195,9 @@ def numbers(shape_name, small=False):
     shape = SHAPES[shape_name]
     if small:
         return generate(shape, shape.small)
-    path = os.path.join(CACHE, f"{shape_name}.npz")
+    # Named by the shape's description, so that a changed shape is made anew.
+    fingerprint = hashlib.sha1(repr((shape, SKEWED_ROWS)).encode()).hexdigest()[:12]
+    path = os.path.join(CACHE, f"{shape_name}-{fingerprint}.npz")
     if not os.path.exists(path):
         os.makedirs(CACHE, exist_ok=True)
         partial = path + f".{os.getpid()}.npz"
@@ -424,11 +428,11 @@ def ratio_text(value):
     return f"{value:>11.2f}x" if value == value else f"{'-':>12}"
 
 
-def compare(shapes, tools, repeat):
+def compare(shapes, tools, repeat, rounds):
     if "floor" in tools:
         floor_library()
-    print(f"best of {repeat} runs per cell, seconds from frame to finished table; "
-          f"pandas runs on one thread ({', '.join(SINGLE_THREADED)} time repeated at 2)")
+    print(f"best of {repeat} runs per cell{f' in each of {rounds} rounds' if rounds > 1 else ''}, seconds from "
+          f"frame to finished table; pandas runs on one thread (its time repeated at 2)")
     ratios = {}  # name -> [(value, shape, threads)]
     ours = [t for t in tools if t in OURS]
     peers = [t for t in tools if t in PEERS]
@@ -442,12 +446,18 @@ def compare(shapes, tools, repeat):
         print(f"{'tool':<40}" + "".join(f"{f'{t} thread' + ('s' if t > 1 else ''):>12}" for t in THREADS)
               + f"{'2nd worker':>12}")
         times = {}
+        # Rounds take turns over the tools, so that a busy spell of the
+        # machine falls on several tools rather than on one.
+        for round_index in range(rounds):
+            for tool in tools:
+                if tool in SINGLE_THREADED:
+                    measured = [measure(tool, shape_name, 1, repeat)] * len(THREADS)
+                else:
+                    measured = [measure(tool, shape_name, t, repeat) for t in THREADS]
+                # min() would keep a failure's NaN only where nothing else was measured.
+                times[tool] = [np.nanmin([a, b]) if a == a or b == b else a
+                               for a, b in zip(times.get(tool, measured), measured)]
         for tool in tools:
-            if tool in SINGLE_THREADED:
-                one = measure(tool, shape_name, 1, repeat)
-                times[tool] = [one for _ in THREADS]
-            else:
-                times[tool] = [measure(tool, shape_name, t, repeat) for t in THREADS]
             gain = times[tool][0] / times[tool][1] if tool not in SINGLE_THREADED else float("nan")
             print(f"{tool:<40}" + "".join(f"{s:>12.4f}" for s in times[tool]) + ratio_text(gain), flush=True)
             if tool in OURS:
@@ -456,7 +466,7 @@ def compare(shapes, tools, repeat):
             if peers:
                 line = []
                 for i, t in enumerate(THREADS):
-                    value = min(times[p][i] for p in peers) / times[our][i]
+                    value = np.nanmin([times[p][i] for p in peers]) / times[our][i]
                     line.append(value)
                     ratios.setdefault(f"fastest peer / {our}", []).append((value, shape_name, t))
                 print(f"{'fastest peer / ' + our:<40}" + "".join(ratio_text(v) for v in line))
@@ -556,6 +566,7 @@ def main():
     parser.add_argument("--shapes", default=",".join(SHAPES))
     parser.add_argument("--tools", default=",".join(TOOLS))
     parser.add_argument("--repeat", type=int, default=3)
+    parser.add_argument("--rounds", type=int, default=1, help="turns over all tools, the best kept")
     parser.add_argument("--check", action="store_true")
     parser.add_argument("--child", nargs=4, help=argparse.SUPPRESS)
     args = parser.parse_args()
@@ -572,7 +583,7 @@ def main():
     if args.check:
         check(shapes, tools)
     else:
-        compare(shapes, tools, args.repeat)
+        compare(shapes, tools, args.repeat, args.rounds)
 
 
 if __name__ == "__main__":

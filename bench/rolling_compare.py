@@ -72,17 +72,20 @@ clock, from the frame to the finished table):
 
 polars[dynamic] runs on count windows with a step above 1 and on time
 windows; polars[expr] and polars[rolling] on count windows only (their
-windows end at every reading, not at the multiples of `every`).  Each
-(tool, thread count) runs in a child process of its own: one warm-up call
-on the check's small frame, then the best of N on the case's frame; a child past --limit seconds is stopped and shown as
-such.  pandas computes on one thread whatever the setting: it runs at one
-thread only and its time stands in both columns.  Prints times, fastest
-peer / orven_frames and the second worker's gain; figures only, nothing
-passes or fails.  --check computes every case on a small frame with every
-tool and compares each table with a plain-NumPy reference of the windows
-above (the same rows, the same lengths, every feature within 1e-9
-relative).  The machine may be shared: the best of N is taken, and ratios
-are of times measured in the same run.
+windows end at every reading, not at the multiples of `every`).
+
+Each (tool, thread count) runs in a child process of its own: one warm-up
+call on the check's small frame, then the best of N on the case's frame; a
+child past --limit seconds is stopped and shown as such.  With --rounds R
+the tools take R turns and each cell keeps its best.  pandas and cut
+compute on one thread whatever the setting: they run at one thread only
+and their time stands in both columns.  Prints times, fastest peer /
+orven_frames and the second worker's gain; figures only, nothing passes or
+fails.  --check computes every case on a small frame with every tool and
+compares each table with a plain-NumPy reference of the windows above (the
+same rows, the same lengths, every feature within 1e-9 relative).  The
+machine may be shared: the best of N is taken, and ratios are of times
+measured in the same run.
 """
 
 import argparse
@@ -499,9 +502,18 @@ def cell(value):
     return f"{value:>14.3f}" if isinstance(value, float) else f"{value:>14}"
 
 
-def compare(cases, tools, repeat, limit):
-    print(f"best of {repeat} runs per cell, seconds from frame to finished table, a child stopped after "
-          f"{limit:.0f} s; pandas and cut run on one thread (their time repeated at 2)")
+def better(a, b):
+    """The better of two outcomes of one cell: the shorter time, or a time
+    over a failure."""
+    if isinstance(a, float) and isinstance(b, float):
+        return min(a, b)
+    return a if isinstance(a, float) or not isinstance(b, float) else b
+
+
+def compare(cases, tools, repeat, limit, rounds):
+    print(f"best of {repeat} runs per cell{f' in each of {rounds} rounds' if rounds > 1 else ''}, seconds from "
+          f"frame to finished table, a child stopped after {limit:.0f} s; pandas and cut run on one thread "
+          f"(their time repeated at 2)")
     ours = [t for t in tools if t in OURS]
     for name in cases:
         case = CASES[name]
@@ -509,17 +521,23 @@ def compare(cases, tools, repeat, limit):
         print(f"{'tool':<34}" + "".join(f"{f'{t} thread' + ('s' if t > 1 else ''):>14}" for t in THREADS)
               + f"{'2nd worker':>14}")
         times = {}
-        for tool in tools:
-            if not applies(tool, case):
-                times[tool] = ["n/a"] * len(THREADS)
-            elif tool in SINGLE_THREADED:
-                times[tool] = [measure(tool, name, 1, repeat, limit)] * len(THREADS)
-            else:
-                times[tool] = [measure(tool, name, t, repeat, limit) for t in THREADS]
-            numbers = all(isinstance(s, float) for s in times[tool])
-            gain = (f"{times[tool][0] / times[tool][1]:>13.2f}x" if numbers and tool not in SINGLE_THREADED
-                    else f"{'-':>14}")
-            print(f"{tool:<34}" + "".join(cell(s) for s in times[tool]) + gain, flush=True)
+        # Rounds take turns over the tools, so that a busy spell of the
+        # machine falls on several tools rather than on one.
+        for round_index in range(rounds):
+            for tool in tools:
+                if not applies(tool, case):
+                    measured = ["n/a"] * len(THREADS)
+                elif tool in SINGLE_THREADED:
+                    measured = [measure(tool, name, 1, repeat, limit)] * len(THREADS)
+                else:
+                    measured = [measure(tool, name, t, repeat, limit) for t in THREADS]
+                times[tool] = [better(a, b) for a, b in zip(times[tool], measured)] if tool in times else measured
+                if round_index + 1 < rounds:
+                    continue
+                numbers = all(isinstance(s, float) for s in times[tool])
+                gain = (f"{times[tool][0] / times[tool][1]:>13.2f}x" if numbers and tool not in SINGLE_THREADED
+                        else f"{'-':>14}")
+                print(f"{tool:<34}" + "".join(cell(s) for s in times[tool]) + gain, flush=True)
         peers = [t for t in tools if t in PEERS]
         for our in ours:
             line = []
@@ -543,6 +561,7 @@ def main():
     parser.add_argument("--tools", default=",".join(TOOLS))
     parser.add_argument("--repeat", type=int, default=3)
     parser.add_argument("--limit", type=float, default=180.0, help="seconds a child may take")
+    parser.add_argument("--rounds", type=int, default=1, help="turns over all tools, the best kept")
     parser.add_argument("--cut", action="store_true", help="also time the naive way")
     parser.add_argument("--check", action="store_true")
     parser.add_argument("--child", nargs=4, help=argparse.SUPPRESS)
@@ -562,7 +581,7 @@ def main():
     if args.check:
         check(cases, tools)
     else:
-        compare(cases, tools, args.repeat, args.limit)
+        compare(cases, tools, args.repeat, args.limit, args.rounds)
 
 
 if __name__ == "__main__":
