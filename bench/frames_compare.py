@@ -2,7 +2,8 @@
 next to pandas, polars and DuckDB, on row orders and shapes that suit a
 counting sort and on ones that do not, with a native floor beside them.
 
-    python3 frames_compare.py [--shapes a,b,...] [--tools a,b,...] [--repeat N] [--check]
+    python3 frames_compare.py [--shapes a,b,...] [--tools a,b,...] [--repeat N] [--rounds R]
+                              [--check]
 
 Shapes (a long frame id, kind, time, value unless said otherwise; "random
 order" means time order, the series in one random order at every step):
@@ -36,9 +37,9 @@ also given the time column and sorts only the series found out of order.
 Each (tool, thread count) runs in a child process of its own, since pools
 are sized once per process: one warm-up call (libraries loaded, pools
 started), then the best of N calls.  With --rounds R the tools take R
-turns and each cell keeps its best.  pandas
-computes on one thread whatever the setting, so it runs at one thread only
-and its time stands in both columns.
+turns and each cell keeps its best.  pandas computes on one thread
+whatever the setting, so it runs at one thread only and its time stands in
+both columns.
 
 The floor (tool "floor", bench/floor.c, compiled here with cc -O2 into
 build/bench/) is the least any such call must do, timed natively: one read

@@ -3,7 +3,7 @@ next to polars, pandas and DuckDB window functions, and optionally the
 naive way (every window cut out and passed to orven.extract_features).
 
     python3 rolling_compare.py [--cases a,b,...] [--tools a,b,...] [--repeat N]
-                               [--limit SECONDS] [--cut] [--check]
+                               [--rounds R] [--limit SECONDS] [--cut] [--check]
 
 Cases (1,000 ids x 2 kinds, or 100 x 2; rows in time order, the series in
 one random order at every step; kinds are strings):
