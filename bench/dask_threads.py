@@ -30,7 +30,8 @@ def partition(index, partitions):
     """Rows of the sensors shape whose id falls in the index-th of
     `partitions` equal id ranges, in time order."""
     import pandas as pd
-    ids, kinds, readings = fc.SHAPES["sensors"]
+    shape = fc.SHAPES["sensors"]
+    ids, kinds, readings = shape.ids, shape.kinds, shape.readings
     low, high = ids * index // partitions, ids * (index + 1) // partitions
     count = high - low
     rng = np.random.default_rng(index)

@@ -1,28 +1,30 @@
 #!/usr/bin/env bash
 # From a long frame to the finished feature table: orven_frames next to
-# pandas, polars and DuckDB, at one and two threads (bench/frames_compare.py),
-# and one Dask worker process with one thread against one with two
-# (bench/dask_threads.py).  The peers live only in the benchmark's own
-# virtual environment, made with the interpreter given (default python3);
-# orven is installed from this working tree.  Prints figures; nothing here
-# passes or fails.
+# pandas, polars and DuckDB, at one and two threads, on row orders and
+# shapes that suit its grouping and on ones that do not, with a native
+# floor (bench/frames_compare.py); one Dask worker process with one thread
+# against one with two (bench/dask_threads.py); the peak memory of a call
+# (bench/frames_memory.py).  The interpreter, and which orven is measured,
+# as bench/frames_env.sh says (by default a virtual environment of the
+# benchmark's own, made with the interpreter given, with orven installed
+# from this working tree).  Prints figures; nothing here passes or fails.
 #
 #   bash bench/frames_compare.sh [python] [extra arguments for frames_compare.py]
+#   ORVEN_BENCH_SKIP_INSTALL=1 PYTHONPATH=$PWD/build/dev/bindings:$PWD/frames bash bench/frames_compare.sh
 set -euo pipefail
-ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
-PYTHON="${1:-${PYTHON:-python3}}"
-shift || true
-VENV="$ROOT/build/frames-bench-venv"
-if [[ ! -x "$VENV/bin/python" ]]; then
-    "$PYTHON" -m venv "$VENV"
-    "$VENV/bin/python" -m pip install --quiet numpy pandas polars pyarrow duckdb "dask[dataframe]" distributed
+# The first argument is the interpreter unless it is an option.
+INTERPRETER=""
+if [[ $# -gt 0 && "$1" != -* ]]; then
+    INTERPRETER="$1"
+    shift
 fi
-if [[ "${ORVEN_BENCH_SKIP_INSTALL:-0}" != 1 ]]; then
-    (cd "$ROOT" && "$VENV/bin/python" -m pip install --quiet .)
-fi
+source "$(dirname "${BASH_SOURCE[0]}")/frames_env.sh" "$INTERPRETER"
 cd "$ROOT/bench"
-"$VENV/bin/python" frames_compare.py "$@"
+"$BENCH_PYTHON" frames_compare.py "$@"
+for argument in "$@"; do
+    [[ "$argument" == --check ]] && exit 0  # a check times nothing
+done
 echo
-"$VENV/bin/python" dask_threads.py
+"$BENCH_PYTHON" dask_threads.py
 echo
-"$VENV/bin/python" frames_memory.py
+"$BENCH_PYTHON" frames_memory.py
