@@ -7,13 +7,13 @@
 #include <string>
 #include <vector>
 
+#include "call/signal_poll.hpp"
 #include "features/common/series_view.hpp"
 #include "features/minimal/feature_values.hpp"
 #include "frames/column_buffer.hpp"
 #include "frames/composite_key.hpp"
 #include "frames/compute_features.hpp"
 #include "frames/grouping.hpp"
-#include "frames/call_signals.hpp"
 #include "frames/key_codes.hpp"
 #include "frames/series_table.hpp"
 #include "memory/row_buffer.hpp"
@@ -183,7 +183,7 @@ void drop_nan(std::span<SeriesView> series, double* gathered, const double* base
     }
 }
 
-Result<PyRef> run_with(PyObject* const* args, Py_ssize_t count, CallSignals& signals) {
+Result<PyRef> run_with(PyObject* const* args, Py_ssize_t count, call::SignalPoll& signals) {
     if (count != 6) return misuse("takes 6 arguments");
     PyObject* keys = args[0];
     const int has_kind = PyObject_IsTrue(args[1]);
@@ -288,7 +288,7 @@ Result<PyRef> run_with(PyObject* const* args, Py_ssize_t count, CallSignals& sig
     if (!features.ok()) return std::move(features).error();
     if (nan_series < 0) {
         auto slots = row_buffer<FeatureValues>(series_count);
-        errors::Status computed = compute_features(series, std::span(slots.get(), series_count), progress);
+        errors::Status computed = compute_features(series, std::span(slots.get(), series_count), signals, progress);
         if (!computed.ok()) return std::move(computed).error();
         // One contiguous column per feature.
         double* out = bytes_of<double>(features.value());
@@ -313,7 +313,7 @@ Result<PyRef> run_with(PyObject* const* args, Py_ssize_t count, CallSignals& sig
 }
 
 Result<PyRef> run(PyObject* const* args, Py_ssize_t count) {
-    CallSignals signals;
+    call::SignalPoll signals;
     try {
         return run_with(args, count, signals);
     } catch (const pool::Interrupted&) {

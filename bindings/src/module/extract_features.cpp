@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "borrow/in_flight_calls.hpp"
+#include "call/signal_poll.hpp"
 #include "convert/intake.hpp"
 #include "convert/results.hpp"
 #include "extractor/extraction_in_progress.hpp"
@@ -92,41 +93,6 @@ errors::Result<PyObject*> bind_data_argument(PyObject* const* args, Py_ssize_t p
 
 // ------------------------------------------ intake, computation, results
 
-// Signals that arrive while the pool computes: the calling thread keeps the
-// interpreter for the whole call (other Python threads see the call as one
-// step), but while it waits for the workers, and while it builds the result
-// of records already computed, it runs the interpreter's signal handlers
-// every pool::poll_interval (pool::Batch polls; the handlers run outside the
-// collector pause).  If one raises (KeyboardInterrupt from Ctrl-C), no
-// further block starts, the running ones finish, and the call raises that
-// exception once the arrays are released; there is no partial result.
-class SignalPoll {
-public:
-    explicit SignalPoll(python::CollectorPause& pause) noexcept : pause_(pause) {}
-
-    pool::Interruption& interruption() noexcept { return interruption_; }
-
-    // The exception a signal handler raised, once the call was interrupted.
-    ErrorValue take_raised() {
-        return ErrorValue::from_object(std::move(raised_));
-    }
-
-private:
-    static bool poll(void* context) noexcept {
-        auto* self = static_cast<SignalPoll*>(context);
-        if (self->pause_.lifted([] { return PyErr_CheckSignals(); }) == 0) {
-            return false;
-        }
-        // Kept as it is: it is raised again unchanged once every block ended.
-        self->raised_ = PyRef::steal(python::get_raised_exception());
-        return true;
-    }
-
-    python::CollectorPause& pause_;
-    PyRef raised_;
-    pool::Interruption interruption_{&SignalPoll::poll, this};
-};
-
 // The arrays are held, with their borrows, until the driver has ended; the
 // result objects are made while it computes, each record as soon as its
 // values are ready (a failure of the computation drops them).  A failure on
@@ -150,8 +116,11 @@ Result<PyRef> extract(PyObject* data) {
     const std::span<features::minimal::FeatureValues> slots(values.get(), count);
     const intake::ResultLayout layout = std::move(arrays.value()).take_layout();
     Result<PyRef> list = [&] {
+        // The calling thread keeps the interpreter for the whole call (other
+        // Python threads see it as one step); the handlers run while it
+        // waits for the workers and while it builds the records computed.
         python::CollectorPause pause;
-        SignalPoll signals(pause);
+        call::SignalPoll signals(pause);
         try {
             extractor::ExtractionInProgress extraction(series.value().span(), slots,
                                                       &signals.interruption());
