@@ -15,11 +15,11 @@ from . import _kinds, _native_loader, _texts
 
 __all__ = ["extract_features", "FEATURES"]
 
-# The features of every series, in orven's order.
-FEATURES = ("absolute_maximum", "mean", "median", "variance", "standard_deviation",
-            "length", "maximum", "minimum", "root_mean_square", "sum_values")
-
 _native = _native_loader.load()
+
+# The features of every series, in orven's order, as the native core names
+# them.
+FEATURES = _native.FEATURES
 
 
 def _names(argument):

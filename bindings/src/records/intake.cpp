@@ -1,4 +1,4 @@
-#include "convert/intake.hpp"
+#include "records/intake.hpp"
 
 #include <algorithm>
 #include <memory>
@@ -15,7 +15,7 @@
 #include "python/handles.hpp"
 #include "python/once_value.hpp"
 
-namespace orven::bindings::intake {
+namespace orven::bindings::records {
 namespace {
 
 using errors::ErrorValue;
@@ -434,4 +434,4 @@ errors::Result<SeriesList> build_series_list(const ArrayMapList& arrays) {
     return series;
 }
 
-}  // namespace orven::bindings::intake
+}  // namespace orven::bindings::records

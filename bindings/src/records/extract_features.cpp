@@ -1,7 +1,7 @@
 // extract_features(data), top to bottom: bind the argument, convert the
 // data (intake), compute on the pool, release the arrays, build the result.
 
-#include "module/extract_features.hpp"
+#include "records/extract_features.hpp"
 
 #include <memory>
 #include <span>
@@ -11,15 +11,15 @@
 
 #include "borrow/in_flight_calls.hpp"
 #include "call/signal_poll.hpp"
-#include "convert/intake.hpp"
-#include "convert/results.hpp"
+#include "records/intake.hpp"
+#include "records/results.hpp"
 #include "extractor/extraction_in_progress.hpp"
 #include "memory/buffer.hpp"
 #include "pool/interruption.hpp"
 #include "python/entry_point.hpp"
 #include "python/handles.hpp"
 
-namespace orven::bindings::module {
+namespace orven::bindings::records {
 namespace {
 
 using errors::ErrorValue;
@@ -104,17 +104,17 @@ Result<PyRef> extract(PyObject* data) {
     // registry go back first.
     borrow::release_orphaned_borrows();
     borrow::InFlightCall call;
-    Result<intake::ArrayMapList> arrays = intake::convert_data(data, call);
+    Result<ArrayMapList> arrays = convert_data(data, call);
     if (!arrays.ok()) return std::move(arrays).error();
-    errors::Status prepared = results::prepare_shared_objects();
+    errors::Status prepared = prepare_shared_objects();
     if (!prepared.ok()) return std::move(prepared).error();
-    Result<intake::SeriesList> series = intake::build_series_list(arrays.value());
+    Result<SeriesList> series = build_series_list(arrays.value());
     if (!series.ok()) return std::move(series).error();
     // Every slot is written by the driver before it is read.
     const std::size_t count = series.value().count;
     auto values = memory::uninitialized_buffer<features::minimal::FeatureValues>(count);
     const std::span<features::minimal::FeatureValues> slots(values.get(), count);
-    const intake::ResultLayout layout = std::move(arrays.value()).take_layout();
+    const ResultLayout layout = std::move(arrays.value()).take_layout();
     Result<PyRef> list = [&] {
         // The calling thread keeps the interpreter for the whole call (other
         // Python threads see it as one step); the handlers run while it
@@ -124,7 +124,7 @@ Result<PyRef> extract(PyObject* data) {
         try {
             extractor::ExtractionInProgress extraction(series.value().span(), slots,
                                                       &signals.interruption());
-            return results::convert_results(slots, layout, extraction);
+            return convert_results(slots, layout, extraction);
         } catch (const pool::Interrupted&) {
             return Result<PyRef>(signals.take_raised());
         }
@@ -149,4 +149,4 @@ PyObject* extract_features_entry(PyObject* /*module*/, PyObject* const* args, Py
         [&] { return run(args, PyVectorcall_NARGS(nargsf), keyword_names); });
 }
 
-}  // namespace orven::bindings::module
+}  // namespace orven::bindings::records

@@ -18,7 +18,7 @@
 #include "features/common/series_view.hpp"
 #include "python/failure.hpp"
 
-namespace orven::bindings::intake {
+namespace orven::bindings::records {
 
 // ------------------------------------------------------ admitted arrays
 
@@ -177,4 +177,4 @@ struct SeriesList {
 };
 errors::Result<SeriesList> build_series_list(const ArrayMapList& arrays);
 
-}  // namespace orven::bindings::intake
+}  // namespace orven::bindings::records
