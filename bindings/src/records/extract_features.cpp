@@ -9,7 +9,7 @@
 #include <string_view>
 #include <vector>
 
-#include "borrow/in_flight_calls.hpp"
+#include "call/held_array.hpp"
 #include "call/signal_poll.hpp"
 #include "records/intake.hpp"
 #include "records/results.hpp"
@@ -100,11 +100,8 @@ errors::Result<PyObject*> bind_data_argument(PyObject* const* args, Py_ssize_t p
 // for the running ones and releases the arrays as it leaves, before the
 // entry point raises anything.
 Result<PyRef> extract(PyObject* data) {
-    // Borrows that calls of threads lost to a fork left in another module's
-    // registry go back first.
-    borrow::release_orphaned_borrows();
-    borrow::InFlightCall call;
-    Result<ArrayMapList> arrays = convert_data(data, call);
+    call::CallBorrows borrows;
+    Result<ArrayMapList> arrays = convert_data(data, borrows);
     if (!arrays.ok()) return std::move(arrays).error();
     errors::Status prepared = prepare_shared_objects();
     if (!prepared.ok()) return std::move(prepared).error();
