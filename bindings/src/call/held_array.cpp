@@ -79,7 +79,7 @@ errors::Result<std::optional<HeldArray>> HeldArray::hold(PyObject* array, CallBo
                                               borrows.record(), slot, std::move(snapshot)));
 }
 
-bool HeldArray::unchanged() const { return same_fields() && (pin_ || same_memory_holder()); }
+bool HeldArray::unchanged() const { return same_fields() && same_memory_holder(); }
 
 bool HeldArray::same_fields() const {
     PyObject* array = array_.get();

@@ -66,9 +66,10 @@ public:
     ~HeldArray();
 
     // Whether the array still has the data pointer, shape, stride and
-    // element type it was held with, and (unpinned) its memory the same
-    // holder, and the array owning it the same extent.  Attached to the
-    // interpreter.
+    // element type it was held with, its memory the same holder, and the
+    // array owning that memory, if another, the same extent (a pin keeps
+    // the owner from being resized, not from having its `data` assigned).
+    // Attached to the interpreter.
     bool unchanged() const;
 
     // The array as held.

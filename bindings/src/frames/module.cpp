@@ -21,7 +21,7 @@ using python::PyRef;
 
 PyMethodDef methods[] = {
     {"group_features", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(&group_features_entry)),
-     METH_FASTCALL, "group_features(keys, has_kind, values, time, drop_nan, progress)\n--\n\n"},
+     METH_O, "group_features(call)\n--\n\n"},
     {nullptr, nullptr, 0, nullptr},
 };
 
