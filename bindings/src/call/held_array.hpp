@@ -27,10 +27,10 @@
 #include <Python.h>
 
 #include <cstddef>
-#include <optional>
 
 #include "borrow/in_flight_calls.hpp"
 #include "borrow/registry.hpp"
+#include "numpy/abi.hpp"
 #include "python/failure.hpp"
 #include "python/handles.hpp"
 
@@ -50,13 +50,22 @@ private:
 
 enum class Pinning { none, against_resize };
 
+// How an entry point refuses an array that another module holds for
+// writing: make(context) gives the failure, or raises a fatal error.
+struct Refusal {
+    errors::ErrorValue (*make)(const void* context);
+    const void* context = nullptr;
+};
+
 class HeldArray {
 public:
     // Holds `array`, an ndarray (or subclass instance) whose kind the entry
-    // point has checked.  Empty when another module holds it for writing.
-    // An unusable borrow registry, or an answer it should never give, is a
-    // fatal error; the weak reference of a pin may fail like any object.
-    static errors::Result<std::optional<HeldArray>> hold(PyObject* array, CallBorrows& borrows, Pinning pinning);
+    // point has checked; `refusal` when another module holds it for
+    // writing.  An unusable borrow registry, or an answer it should never
+    // give, is a fatal error; the weak reference of a pin may fail like any
+    // object.
+    static errors::Result<HeldArray> hold(PyObject* array, CallBorrows& borrows, Pinning pinning,
+                                          const Refusal& refusal);
 
     HeldArray(HeldArray&& other) noexcept = default;
     HeldArray& operator=(HeldArray&& other) noexcept;
@@ -77,8 +86,16 @@ public:
     std::size_t size() const noexcept { return snapshot_.count; }
     // C- or Fortran-contiguous, with data.
     bool contiguous() const noexcept { return snapshot_.contiguous; }
-    // The element type's descriptor.
-    PyObject* descriptor() const noexcept { return snapshot_.descr.get(); }
+    // What an element is.
+    struct Element {
+        char kind;       // 'i', 'u', 'b', 'f', 'O', ...
+        char type;       // as the struct module writes it: 'd', 'q', 'l', 'I', '?', 'O', ...
+        bool native;     // in the machine's byte order
+        Py_ssize_t size;
+
+        friend bool operator==(const Element&, const Element&) = default;
+    };
+    const Element& element() const noexcept { return snapshot_.element; }
 
 private:
     struct Snapshot {
@@ -87,9 +104,11 @@ private:
         bool contiguous;
         borrow::Place place;
         Py_ssize_t stride;
-        // Referenced, so that it can still be compared with once the array
-        // has another.
-        python::PyRef descr;
+        // The descriptor, and what it says: an array given another
+        // descriptor may still hold the same elements.  The pointer is only
+        // compared with (the array holds the descriptor, the call does not).
+        const PyObject* descr;
+        Element element;
         // The array that owns the memory, when it is another one (else
         // null), and its extent: resizing it frees the memory under the
         // view without touching the view.
@@ -98,16 +117,16 @@ private:
     };
 
     HeldArray(python::PyRef array, python::PyRef pin, const borrow::RegistryHeader& registry,
-              borrow::InFlightCall& record, std::size_t slot, Snapshot snapshot) noexcept
+              borrow::InFlightCall& record, std::size_t slot, const Snapshot& snapshot) noexcept
         : array_(std::move(array)),
           pin_(std::move(pin)),
           registry_(&registry),
           record_(&record),
           slot_(slot),
-          snapshot_(std::move(snapshot)) {}
-    static Snapshot take_snapshot(PyObject* array);
-    bool same_fields() const;
-    bool same_memory_holder() const;
+          snapshot_(snapshot) {}
+    static Snapshot take_snapshot(PyObject* array, const numpy::ArrayApi& api);
+    bool same_fields(const numpy::ArrayApi& api) const;
+    bool same_memory_holder(const numpy::ArrayApi& api) const;
     void release_borrow() noexcept;
 
     python::PyRef array_;

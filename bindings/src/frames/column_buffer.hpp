@@ -13,7 +13,7 @@ namespace orven::bindings::frames {
 class ColumnBuffer {
 public:
     ColumnBuffer() noexcept = default;
-    explicit ColumnBuffer(const call::HeldArray& array);
+    explicit ColumnBuffer(const call::HeldArray& array) noexcept;
 
     const void* data() const noexcept { return array_ != nullptr ? array_->data() : nullptr; }
     std::size_t size() const noexcept { return array_ != nullptr ? array_->size() : 0; }

@@ -108,21 +108,22 @@ bool is_plain_vector(PyObject* object, ElementRule rule) {
            numpy::native_byte_order(array->descr) && rule(array->descr);
 }
 
+ErrorValue refuse_borrowed_column(const void* texts) {
+    return ErrorValue::with_message(PyExc_ValueError, static_cast<const ColumnTexts*>(texts)->borrowed);
+}
+
 // `object` held and pinned for the call: a one-dimensional C-contiguous
 // NumPy array in the machine's byte order whose elements `rule` accepts
-// (else the misuse `expected`), `rows` long unless that is unknown.  An
-// array another module holds for writing is the column's ValueError.
+// (else the misuse `expected`).  An array another module holds for writing
+// is the column's ValueError.
 Result<call::HeldArray> hold_column(PyObject* object, ElementRule rule, const char* expected,
                                     const ColumnTexts& texts, call::CallBorrows& borrows) {
     if (!is_plain_vector(object, rule)) {
         return misuse(std::string("expected ") + expected +
                       " as a one-dimensional C-contiguous NumPy array in native byte order");
     }
-    Result<std::optional<call::HeldArray>> held =
-        call::HeldArray::hold(object, borrows, call::Pinning::against_resize);
-    if (!held.ok()) return std::move(held).error();
-    if (!held.value()) return ErrorValue::with_message(PyExc_ValueError, texts.borrowed);
-    return std::move(*held.value());
+    const call::Refusal refusal{refuse_borrowed_column, &texts};
+    return call::HeldArray::hold(object, borrows, call::Pinning::against_resize, refusal);
 }
 
 // ---------------------------------------------------------------- columns
@@ -182,7 +183,7 @@ Result<TimeColumnRead> read_time(PyObject* described, call::CallBorrows& borrows
     if (!held.ok()) return std::move(held).error();
     Result<std::optional<std::int64_t>> null_value = optional_integer_attribute(described, "null_value");
     if (!null_value.ok()) return std::move(null_value).error();
-    const bool floating = numpy::kind_of(held.value().descriptor()) == 'f';
+    const bool floating = held.value().element().kind == 'f';
     return TimeColumnRead{std::move(texts).value(), std::move(held).value(), floating, null_value.value()};
 }
 

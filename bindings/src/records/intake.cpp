@@ -37,6 +37,10 @@ Result<std::string_view> text_of(PyObject* key) {
 
 namespace {
 
+[[noreturn]] ErrorValue refuse_borrowed_array(const void*) {
+    fatal::raise("called `Result::unwrap()` on an `Err` value: AlreadyBorrowed");
+}
+
 // A column's value: a one-dimensional native float64 ndarray (or
 // subclass), held unpinned.  Refusals are the cast error with target
 // ndarray.
@@ -44,12 +48,7 @@ Result<call::HeldArray> admit_column(PyObject* value, call::CallBorrows& borrows
     if (!numpy::is_float64_vector(value)) {
         return errors::cast_error(value, reinterpret_cast<PyObject*>(numpy::array_api().ndarray_type));
     }
-    Result<std::optional<call::HeldArray>> held = call::HeldArray::hold(value, borrows, call::Pinning::none);
-    if (!held.ok()) return std::move(held).error();
-    if (!held.value()) {
-        fatal::raise("called `Result::unwrap()` on an `Err` value: AlreadyBorrowed");
-    }
-    return std::move(*held.value());
+    return call::HeldArray::hold(value, borrows, call::Pinning::none, call::Refusal{refuse_borrowed_array});
 }
 
 // The held data in place; TypeError "The given array is not contiguous"
