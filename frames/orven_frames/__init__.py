@@ -93,11 +93,15 @@ def extract_features(frame, *, id, value, kind=None, time=None, wide=False, nan=
 
     if wide_input:
         values = sorted(values)
+    # Read in this order: the first column refused is the one reported.
+    key_columns = [adapter.key("id", name) for name in ids]
+    kind_column = adapter.key("kind", kind) if kind is not None else None
+    time_column = adapter.time(time) if time is not None else None
     call = _seam.FrameCall(
-        ids=[adapter.key("id", name) for name in ids],
-        kind=adapter.key("kind", kind) if kind is not None else None,
+        ids=key_columns,
+        kind=kind_column,
         values=[_seam.ValueColumn(name, adapter.values(name)) for name in values],
-        time=adapter.time(time) if time is not None else None,
+        time=time_column,
         drop_nan=nan == "drop",
         nan_message=lambda id_row, kind_row, value: _nan_message(adapter, ids, kind, values, wide_input,
                                                                  id_row, kind_row, value),
