@@ -37,6 +37,8 @@ Result<std::string_view> text_of(PyObject* key) {
 
 namespace {
 
+// An array another module holds for writing ends the call, worded as the
+// modules of the registry's convention word it (borrow/registry.hpp).
 [[noreturn]] ErrorValue refuse_borrowed_array(const void*) {
     fatal::raise("called `Result::unwrap()` on an `Err` value: AlreadyBorrowed");
 }
@@ -48,7 +50,8 @@ Result<call::HeldArray> admit_column(PyObject* value, call::CallBorrows& borrows
     if (!numpy::is_float64_vector(value)) {
         return errors::cast_error(value, reinterpret_cast<PyObject*>(numpy::array_api().ndarray_type));
     }
-    return call::HeldArray::hold(value, borrows, call::Pinning::none, call::Refusal{refuse_borrowed_array});
+    const call::Refusal refusal{refuse_borrowed_array, nullptr};
+    return call::HeldArray::hold(value, borrows, call::Pinning::none, refusal);
 }
 
 // The held data in place; TypeError "The given array is not contiguous"
