@@ -7,18 +7,9 @@ import subprocess
 import sys
 import textwrap
 
-FEATURE_ORDER = (
-    "absolute_maximum",
-    "mean",
-    "median",
-    "variance",
-    "standard_deviation",
-    "length",
-    "maximum",
-    "minimum",
-    "root_mean_square",
-    "sum_values",
-)
+# The ten feature names in orven's order, from their one source: the native
+# core, which exports them through the frame package.
+from orven_frames import FEATURES as FEATURE_ORDER
 
 MEDIAN_NAN_MESSAGE = "called `Option::unwrap()` on a `None` value"
 MEDIAN_LOCATION = "core/src/features/minimal/functional:19:44"

@@ -9,8 +9,10 @@ import time
 import numpy as np
 import pytest
 
+import orven
 import orven_frames
 from helpers import run_python
+from registry_client import Registry
 
 
 def mapping(**columns):
@@ -91,6 +93,27 @@ def test_error_texts(build, arguments, error, text):
     assert str(raised.value) == text
 
 
+# The frame path takes a shared borrow of every array it reads, in the
+# registry that NumPy-using extension modules share: one that another
+# module holds for writing is refused, and the borrows already taken are
+# given back.
+@pytest.mark.parametrize("role, name", [("id", "id"), ("kind", "k"), ("time", "t"), ("value", "value")])
+def test_an_array_borrowed_for_writing_elsewhere_is_refused(role, name):
+    orven.extract_features([{"x": np.arange(3.0)}])  # the registry found or published
+    registry = Registry()
+    frame = mapping(k=np.array(["a", "b", "a"], dtype=object), t=np.array([3, 1, 2]))
+    assert registry.acquire_mut(frame[name]) == 0
+    try:
+        with pytest.raises(ValueError) as raised:
+            orven_frames.extract_features(frame, id="id", kind="k", time="t", value="value")
+    finally:
+        registry.release_mut(frame[name])
+    assert str(raised.value) == f"{role} column {name!r} is borrowed for writing by another extension module"
+    assert all(registry.is_free(column) for column in frame.values())
+    table = orven_frames.extract_features(frame, id="id", kind="k", time="t", value="value")
+    assert list(table["sum_values"]) == [1.0, 2.0, 3.0]
+
+
 def test_progress_without_tqdm_is_a_clear_import_error(monkeypatch):
     monkeypatch.setitem(sys.modules, "tqdm", None)
     with pytest.raises(ImportError) as raised:
@@ -163,10 +186,14 @@ HOSTILE_KEY = """
                 array = columns[name]
                 if how == "resize":
                     array.resize(10, refcheck=False)
+                elif how == "owner-data":
+                    array.base.data = memoryview(np.empty(rows, dtype=array.dtype))
                 else:
                     array.data = memoryview(np.empty(rows, dtype=array.dtype))
             return hash(self.k)
 
+    if change.endswith("owner-data"):
+        columns["value"] = columns["value"][:]  # a view: its owner is changed
     keys = [Key(k) for k in range(7)]
     for row in range(rows):
         columns["id"][row] = keys[row % 7]
@@ -188,9 +215,10 @@ HOSTILE_KEY = """
     ("id:data", "ValueError id column 'id' changed while the call was reading it"),
     ("value:data", "ValueError value column 'value' changed while the call was reading it"),
     ("t:data", "ValueError time column 't' changed while the call was reading it"),
+    ("value:owner-data", "ValueError value column 'value' changed while the call was reading it"),
 ])
 def test_key_code_cannot_free_what_the_call_reads(change, outcome):
-    if change.endswith(":data") and np.lib.NumpyVersion(np.__version__) >= "2.0.0":
+    if change.endswith("data") and np.lib.NumpyVersion(np.__version__) >= "2.0.0":
         pytest.skip("NumPy 2 has no `data` setter")
     child = run_python(HOSTILE_KEY.replace("sys.argv[1]", repr(change)))
     assert f"OUTCOME {outcome}" in child.stdout, child.stdout + child.stderr

@@ -86,8 +86,34 @@ def test_reimport_in_a_fresh_process():
     assert child.stdout.strip() == "same"
 
 
-# Runs inside the sub-interpreter; RESULT_PATH is filled in by the test.
+# Runs inside the sub-interpreter; IMPORT and RESULT_PATH are filled in by
+# the test.
 IMPORT_IN_SUBINTERPRETER = """
+try:
+    IMPORT
+except ImportError as error:
+    outcome = "ImportError: " + str(error)
+except BaseException as error:
+    outcome = "other: " + type(error).__name__ + ": " + str(error)
+else:
+    outcome = "imported"
+with open(RESULT_PATH, "w", encoding="utf-8") as handle:
+    handle.write(outcome)
+"""
+
+# Each module of the shared object, the frame path's loaded straight from
+# the file (as its package does, but without importing orven first).
+IMPORTS = {
+    "orven": "import orven",
+    "orven_frames._native": (
+        "import importlib.util; "
+        "spec = importlib.util.spec_from_file_location("
+        "'orven_frames._native', importlib.util.find_spec('orven').origin); "
+        "spec.loader.exec_module(importlib.util.module_from_spec(spec))"
+    ),
+}
+
+SUBINTERPRETER = """
 try:
     import orven
 except ImportError as error:
@@ -119,7 +145,8 @@ SUBINTERPRETER = """
 """
 
 
-def test_subinterpreter_is_refused(tmp_path):
+@pytest.mark.parametrize("module", IMPORTS)
+def test_subinterpreter_is_refused(tmp_path, module):
     # A legacy (non-isolated) configuration, so that the interpreter itself
     # lets a single-phase module load and the refusal is the module's own.
     try:
@@ -127,7 +154,8 @@ def test_subinterpreter_is_refused(tmp_path):
     except ImportError:
         pytest.importorskip("_xxsubinterpreters", reason="no sub-interpreter support in this build")
     result = tmp_path / "outcome.txt"
-    script = IMPORT_IN_SUBINTERPRETER.replace("RESULT_PATH", repr(str(result)))
+    script = IMPORT_IN_SUBINTERPRETER.replace("IMPORT", IMPORTS[module]).replace(
+        "RESULT_PATH", repr(str(result)))
     child = run_python(SUBINTERPRETER.replace("SCRIPT", repr(script)))
     assert child.stdout.strip() == "3.0"
     outcome = result.read_text(encoding="utf-8")

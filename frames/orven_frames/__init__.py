@@ -11,15 +11,15 @@ bit.  See extract_features for the arguments.
 
 import numpy as np
 
-from . import _kinds, _native_loader, _texts
+from . import _kinds, _native_loader, _seam, _texts
 
 __all__ = ["extract_features", "FEATURES"]
 
-# The features of every series, in orven's order.
-FEATURES = ("absolute_maximum", "mean", "median", "variance", "standard_deviation",
-            "length", "maximum", "minimum", "root_mean_square", "sum_values")
-
 _native = _native_loader.load()
+
+# The features of every series, in orven's order, as the native core names
+# them.
+FEATURES = _native.FEATURES
 
 
 def _names(argument):
@@ -93,60 +93,67 @@ def extract_features(frame, *, id, value, kind=None, time=None, wide=False, nan=
 
     if wide_input:
         values = sorted(values)
-    keys = [adapter.key("id", name) for name in ids]
-    if kind is not None:
-        keys.append(adapter.key("kind", kind))
+    # Read in this order: the first column refused is the one reported.
+    key_columns = [adapter.key("id", name) for name in ids]
+    kind_column = adapter.key("kind", kind) if kind is not None else None
     time_column = adapter.time(time) if time is not None else None
-    arrays = tuple((adapter.values(name), _texts.changed("value", name)) for name in values)
+    call = _seam.FrameCall(
+        ids=key_columns,
+        kind=kind_column,
+        values=[_seam.ValueColumn(name, adapter.values(name)) for name in values],
+        time=time_column,
+        drop_nan=nan == "drop",
+        nan_message=lambda id_row, kind_row, value: _nan_message(adapter, ids, kind, values, wide_input,
+                                                                 id_row, kind_row, value),
+        wide=wide,
+        progress=report,
+    )
     try:
-        outcome = _native.group_features(tuple(keys), kind is not None, arrays, time_column,
-                                         nan == "drop", report)
+        result = _native.group_features(call)
     finally:
         close()
-    id_rows, id_of, kind_rows, kind_of, features, nan_series, nan_column = outcome
-    id_rows = np.frombuffer(id_rows, dtype=np.int64)
-    id_of = np.frombuffer(id_of, dtype=np.int64)
-    kind_rows = np.frombuffer(kind_rows, dtype=np.int64)
-    kind_of = np.frombuffer(kind_of, dtype=np.int64)
-    series = len(id_of)
+    if wide:
+        return _one_row_per_id(adapter, result, ids, kind, values, wide_input)
+    return _one_row_per_series(adapter, result, ids, kind, values, wide_input)
 
-    if nan_series >= 0:
-        row = id_rows[id_of[nan_series]]
-        described = [(name, adapter.scalar(name, row)) for name in ids]
-        if kind is not None:
-            described.append((kind, adapter.scalar(kind, kind_rows[kind_of[nan_series]])))
-        elif wide_input:
-            described.append(("kind", values[nan_column]))
-        raise ValueError(_texts.nan_in_series(values[nan_column], described))
 
-    features = np.frombuffer(features, dtype=np.float64).reshape(len(FEATURES), series)
-    if wide_input:
-        kind_values = list(values)
-    elif kind is not None:
-        kind_values = [adapter.scalar(kind, row) for row in kind_rows]
-    else:
-        kind_values = None
+def _nan_message(adapter, ids, kind, values, wide_input, id_row, kind_row, value):
+    """The refusal of a series holding NaN, named by its keys as the frame
+    holds them."""
+    described = [(name, adapter.scalar(name, id_row)) for name in ids]
+    if kind is not None:
+        described.append((kind, adapter.scalar(kind, kind_row)))
+    elif wide_input:
+        described.append(("kind", values[value]))
+    return _texts.nan_in_series(values[value], described)
 
-    if not wide:
-        columns = [(name, adapter.take(name, id_rows[id_of])) for name in ids]
-        if kind is not None:
-            columns.append((kind, adapter.take(kind, kind_rows[kind_of])))
-        elif wide_input:
-            columns.append(("kind", adapter.labels(np.asarray(values, dtype=object)[kind_of])))
-        columns += [(name, adapter.feature(features[f])) for f, name in enumerate(FEATURES)]
-        return adapter.build(columns)
 
+def _one_row_per_series(adapter, result, ids, kind, values, wide_input):
+    id_rows = _seam.bytes_as(result["id_rows"], np.int64)
+    kinds = _seam.bytes_as(result["kinds"], np.int64)
+    features = _seam.bytes_as(result["features"], np.float64, (len(FEATURES), len(id_rows)))
     columns = [(name, adapter.take(name, id_rows)) for name in ids]
-    if kind_values is not None:
-        cube = np.full((len(id_rows), len(kind_values), len(FEATURES)), np.nan)
-        present = np.zeros((len(id_rows), len(kind_values)), dtype=bool)
-        cube[id_of, kind_of] = features.T
-        present[id_of, kind_of] = True
-        for k, label in enumerate(kind_values):
-            for f, name in enumerate(FEATURES):
-                columns.append((f"{label}__{name}",
-                                adapter.feature(np.ascontiguousarray(cube[:, k, f]), present[:, k])))
-    else:
+    if kind is not None:
+        columns.append((kind, adapter.take(kind, kinds)))
+    elif wide_input:
+        columns.append(("kind", adapter.labels(np.asarray(values, dtype=object)[kinds])))
+    columns += [(name, adapter.feature(features[f])) for f, name in enumerate(FEATURES)]
+    return adapter.build(columns)
+
+
+def _one_row_per_id(adapter, result, ids, kind, values, wide_input):
+    id_rows = _seam.bytes_as(result["id_rows"], np.int64)
+    kinds = _seam.bytes_as(result["kinds"], np.int64)
+    shape = (len(kinds), len(FEATURES), len(id_rows))
+    features = _seam.bytes_as(result["features"], np.float64, shape)
+    present = _seam.bytes_as(result["present"], np.bool_, shape[::2])
+    columns = [(name, adapter.take(name, id_rows)) for name in ids]
+    if kind is None and not wide_input:
         # No kind: one series per id, its features under their own names.
-        columns += [(name, adapter.feature(features[f])) for f, name in enumerate(FEATURES)]
+        columns += [(name, adapter.feature(features[0, f])) for f, name in enumerate(FEATURES)]
+        return adapter.build(columns)
+    labels = [adapter.scalar(kind, row) for row in kinds] if kind is not None else values
+    for k, label in enumerate(labels):
+        for f, name in enumerate(FEATURES):
+            columns.append((f"{label}__{name}", adapter.feature(features[k, f], present[k])))
     return adapter.build(columns)

@@ -108,12 +108,12 @@ class PandasFrame:
         column = self.column(name)
         dtype = column.dtype
         if isinstance(dtype, pd.CategoricalDtype):
-            codes = np.ascontiguousarray(column.cat.codes.to_numpy())
+            codes = column.cat.codes.to_numpy()
             categories = dtype.categories
             order = np.arange(len(categories)) if dtype.ordered else categories.argsort()
             return cols.int_key(role, name, codes, -1, cols.ranks_of(order))
         if pd.api.types.is_datetime64_any_dtype(dtype) or pd.api.types.is_timedelta64_dtype(dtype):
-            return cols.int_key(role, name, np.ascontiguousarray(column.array.asi8), cols.NAT)
+            return cols.int_key(role, name, column.array.asi8, cols.NAT)
         arrow = self.arrow_of(column)
         if arrow is not None:
             return ArrowTable.key_of(role, name, arrow)
@@ -128,7 +128,7 @@ class PandasFrame:
         if dtype.kind in "iub":
             return cols.key(role, name, column.to_numpy(dtype=dtype.numpy_dtype))
         codes, _ = pd.factorize(column, sort=True)
-        return cols.int_key(role, name, np.ascontiguousarray(codes, dtype=np.int64), -1)
+        return cols.int_key(role, name, codes.astype(np.int64, copy=False), -1)
 
     def values(self, name):
         column = self.column(name)
@@ -207,7 +207,7 @@ class PolarsFrame:
         if dtype.is_integer():
             return cols.int_key(role, name, column.to_numpy())
         if dtype.is_temporal():
-            return cols.int_key(role, name, np.ascontiguousarray(column.to_physical().to_numpy()))
+            return cols.int_key(role, name, column.to_physical().to_numpy())
         try:
             ranks = (column.rank("dense") - 1).cast(pl.UInt32)
         except Exception:
@@ -302,16 +302,16 @@ class ArrowTable:
         if pa.types.is_string(kind) or pa.types.is_large_string(kind) or pa.types.is_string_view(kind):
             return cols.arrow_key(role, name, column)
         if pa.types.is_integer(kind):
-            return cols.int_key(role, name, np.ascontiguousarray(column.to_numpy()))
+            return cols.int_key(role, name, column.to_numpy())
         if pa.types.is_boolean(kind):
             return cols.int_key(role, name, column.cast(pa.uint8()).to_numpy())
         if pa.types.is_temporal(kind):
-            return cols.int_key(role, name, np.ascontiguousarray(ArrowTable.physical(column).to_numpy()))
+            return cols.int_key(role, name, ArrowTable.physical(column).to_numpy())
         try:
             ranks = pc.subtract(pc.rank(column.combine_chunks(), tiebreaker="dense"), 1)
         except (pa.ArrowException, TypeError):
             raise TypeError(_texts.key_type(role, name, kind)) from None
-        return cols.int_key(role, name, np.ascontiguousarray(ranks.to_numpy()))
+        return cols.int_key(role, name, ranks.to_numpy())
 
     def key(self, role, name):
         return self.key_of(role, name, self.column(name))

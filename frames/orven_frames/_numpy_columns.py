@@ -1,26 +1,25 @@
-"""NumPy arrays as the native part reads them: key columns as codes or
-objects, value columns as float64, time columns as int64 or float64.
+"""NumPy arrays as the native part reads them (_seam): key columns as codes
+or objects, value columns as float64, time columns as int64 or float64.
 Shared by every frame kind; each hands over NumPy arrays where it can."""
 
 import numpy as np
 
-from . import _texts
+from . import _seam, _texts
 
 NAT = np.iinfo(np.int64).min
 EXACT_LIMIT = 2 ** 53
 
 
 def int_key(role, name, array, null_value=None, ranks=None):
-    return ("int", array, null_value, ranks, _texts.null_in(role, name), _texts.unorderable(role, name))
+    return _seam.KeyColumn(role, name, array=array, null_value=null_value, ranks=ranks)
 
 
 def object_key(role, name, array, nulls=()):
-    return ("object", array, tuple(nulls), _texts.changed(role, name), _texts.null_in(role, name),
-            _texts.unorderable(role, name))
+    return _seam.KeyColumn(role, name, array=array, nulls=nulls)
 
 
 def arrow_key(role, name, exporter):
-    return ("arrow", exporter, _texts.null_in(role, name), _texts.unorderable(role, name))
+    return _seam.KeyColumn(role, name, arrow=exporter)
 
 
 def ranks_of(order):
@@ -38,17 +37,17 @@ def sorted_codes(role, name, array):
         _, inverse = np.unique(array, return_inverse=True)
     except TypeError:
         raise TypeError(_texts.unorderable(role, name)) from None
-    return int_key(role, name, np.ascontiguousarray(inverse.reshape(-1), dtype=np.int64))
+    return int_key(role, name, inverse.reshape(-1))
 
 
 def key(role, name, array):
     kind = array.dtype.kind
     if kind in "iub":
-        return int_key(role, name, np.ascontiguousarray(array))
+        return int_key(role, name, array)
     if kind in "mM":
-        return int_key(role, name, np.ascontiguousarray(array).view(np.int64), NAT)
+        return int_key(role, name, array.view(np.int64), NAT)
     if kind == "O":
-        return object_key(role, name, np.ascontiguousarray(array))
+        return object_key(role, name, array)
     if kind in "fUS":
         return sorted_codes(role, name, array)
     raise TypeError(_texts.key_type(role, name, array.dtype))
@@ -75,12 +74,9 @@ def values(name, array):
 def time(name, array):
     kind = array.dtype.kind
     if kind in "mM":
-        return ("int", np.ascontiguousarray(array).view(np.int64), NAT,
-                _texts.null_in("time", name), _texts.nan_time(name), _texts.changed("time", name))
+        return _seam.TimeColumn(name, array.view(np.int64), NAT)
     if kind == "i" or (kind == "u" and (array.size == 0 or int(array.max()) < 2 ** 63)):
-        return ("int", np.ascontiguousarray(array, dtype=np.int64), None,
-                _texts.null_in("time", name), _texts.nan_time(name), _texts.changed("time", name))
+        return _seam.TimeColumn(name, array.astype(np.int64, copy=False))
     if kind == "f":
-        return ("float", np.ascontiguousarray(array, dtype=np.float64), None,
-                _texts.null_in("time", name), _texts.nan_time(name), _texts.changed("time", name))
+        return _seam.TimeColumn(name, array.astype(np.float64, copy=False))
     raise TypeError(_texts.time_type(name, array.dtype))

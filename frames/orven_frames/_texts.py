@@ -1,4 +1,7 @@
-"""Every message the frame path raises, in one place."""
+"""Every message the frame path raises, in one place: the package's own
+and those the native part raises, which it is handed with each column
+(_seam.ColumnTexts).  Only the native part's internal errors, which a
+correct call never meets, are worded there ("group_features: ...")."""
 
 
 def missing_column(name):
@@ -13,8 +16,17 @@ def changed(role, name):
     return f"{role} column {name!r} changed while the call was reading it"
 
 
-def nan_time(name):
-    return f"time column {name!r} holds NaN"
+def holds_nan(role, name):
+    return f"{role} column {name!r} holds NaN"
+
+
+def borrowed(role, name):
+    return f"{role} column {name!r} is borrowed for writing by another extension module"
+
+
+def unreadable_arrow():
+    """The start of the text; the native part adds why."""
+    return "cannot read the column's Arrow data: "
 
 
 def unorderable(role, name):

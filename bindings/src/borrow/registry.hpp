@@ -4,6 +4,15 @@
 // modules of one process share one set of borrows on array memory.  Its
 // layout and calling convention are an interface between independently
 // built modules: never change them.
+//
+// The capsule's name, the layout, and the texts of the failures that go
+// with it ("...: AlreadyBorrowed", "Unexpected return code ... from borrow
+// checking API", "Interal borrow checking API error", their spelling
+// included) are those of rust-numpy's registry, which extension modules
+// built on it publish and look for: whichever module of a process comes
+// first publishes the one registry every other uses, so that no module
+// writes to an array another is reading, and a refusal reads the same in
+// all of them.
 
 #include <Python.h>
 

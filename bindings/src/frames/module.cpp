@@ -1,17 +1,17 @@
 // The module `orven_frames._native`: the native part of the frame path,
 // built into the same shared object as `orven` so that both share one
-// pool and one set of process-wide values.  Single-phase initialisation,
-// like orven's: one module object per process.  The package loads it from
-// orven's file after importing orven, whose initialiser has registered the
-// fork handlers that keep that shared state sound.
+// pool and one set of process-wide values, and made under the same rule
+// (call/module_setup.hpp).  The package loads it from orven's file after
+// importing orven.
 
 #include <Python.h>
 
+#include "call/module_setup.hpp"
+#include "features/minimal/feature_values.hpp"
 #include "frames/group_features.hpp"
 #include "python/entry_point.hpp"
 #include "python/failure.hpp"
 #include "python/handles.hpp"
-#include "python/once_value.hpp"
 
 namespace orven::bindings::frames {
 namespace {
@@ -21,14 +21,28 @@ using python::PyRef;
 
 PyMethodDef methods[] = {
     {"group_features", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(&group_features_entry)),
-     METH_FASTCALL, "group_features(keys, has_kind, values, time, drop_nan, progress)\n--\n\n"},
+     METH_O, "group_features(call)\n--\n\n"},
     {nullptr, nullptr, 0, nullptr},
 };
 
-// Computation runs on the pool's threads; the boundary code expects the
-// global lock, as orven's does.
-constexpr bool needs_gil = true;
-constexpr int python_api_version = 1013;
+// The names of the ten features, in the order the core computes them: the
+// one source the package, its result columns and the tests read them from.
+PyRef feature_names() {
+    const auto& names = features::minimal::feature_names;
+    PyRef tuple = errors::infallible(PyTuple_New(static_cast<Py_ssize_t>(names.size())));
+    for (std::size_t i = 0; i < names.size(); ++i) {
+        PyObject* name = errors::infallible(PyUnicode_FromStringAndSize(
+                                                names[i].data(), static_cast<Py_ssize_t>(names[i].size())))
+                             .release();
+        PyTuple_SET_ITEM(tuple.get(), static_cast<Py_ssize_t>(i), name);
+    }
+    return tuple;
+}
+
+errors::Status fill_module(PyObject* module) {
+    if (PyModule_AddObjectRef(module, "FEATURES", feature_names().get()) < 0) return errors::fetch();
+    return errors::success();
+}
 
 PyModuleDef definition = {
     PyModuleDef_HEAD_INIT,
@@ -42,30 +56,12 @@ PyModuleDef definition = {
     nullptr,
 };
 
-python::OnceValue<PyObject*> module_slot;
-
-Result<PyObject*> create_module() {
-    Result<PyRef> module = errors::checked(PyModule_Create2(&definition, python_api_version));
-    if (!module.ok()) return std::move(module).error();
-    if (python::declare_gil_requirement(module.value().get(), needs_gil) < 0) return errors::fetch();
-    return std::move(module).value().release();
-}
-
-Result<PyRef> initialise() {
-    // Process-wide state (the module object among it) serves the main
-    // interpreter only.
-    if (PyInterpreterState_Get() != PyInterpreterState_Main()) {
-        return errors::ErrorValue::with_message(PyExc_ImportError,
-                                                "orven_frames serves only the main interpreter of a process");
-    }
-    Result<PyObject* const*> module = module_slot.get_or_try_fill(create_module);
-    if (!module.ok()) return std::move(module).error();
-    return PyRef::borrow(*module.value());
-}
+call::ModuleOfProcess module_of_process(definition, fill_module);
 
 }  // namespace
 }  // namespace orven::bindings::frames
 
 PyMODINIT_FUNC PyInit__native(void) {
-    return orven::bindings::errors::entry_point(orven::bindings::frames::initialise);
+    return orven::bindings::errors::entry_point(
+        [] { return orven::bindings::frames::module_of_process.initialise(); });
 }

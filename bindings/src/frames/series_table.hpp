@@ -2,27 +2,36 @@
 
 // The groups of a call in result order, and what the result needs of them:
 // which id each belongs to, its kind, and a row to take the key values from.
-// Pure bookkeeping over the buckets; no interpreter involved.
+// Bookkeeping over the buckets only; no interpreter involved.  Two passes
+// over the buckets, one over the kinds.
 
 #include <cstddef>
 #include <cstdint>
-#include <vector>
+#include <span>
 
 #include "frames/composite_key.hpp"
 #include "frames/grouping.hpp"
+#include "memory/row_buffer.hpp"
 
 namespace orven::bindings::frames {
 
 struct SeriesTable {
+    std::size_t groups = 0;
+    std::size_t ids = 0;
+    std::size_t kinds = 0;
     // The non-empty buckets, ascending: one group each.
-    std::vector<std::uint64_t> buckets;
+    memory::RowBuffer<std::uint64_t> buckets;
     // Per group: its id's place among the distinct ids, and its kind's
     // place among the distinct kinds (0 without a kind column).
-    std::vector<std::int64_t> id_of_group;
-    std::vector<std::int64_t> kind_of_group;
-    // Per distinct id and per distinct kind, ascending: a row holding it.
-    std::vector<std::int64_t> id_rows;
-    std::vector<std::int64_t> kind_rows;
+    memory::RowBuffer<std::int64_t> id_of_group;
+    memory::RowBuffer<std::int64_t> kind_of_group;
+    // Per distinct id and per distinct kind, ascending: a row holding it
+    // (without a kind column, the one kind has row 0).
+    memory::RowBuffer<std::int64_t> id_rows;
+    memory::RowBuffer<std::int64_t> kind_rows;
+
+    std::span<const std::int64_t> id_row_span() const noexcept { return {id_rows.get(), ids}; }
+    std::span<const std::int64_t> kind_row_span() const noexcept { return {kind_rows.get(), kinds}; }
 };
 
 // `kind_range` is the range of the last key column when it is the kind

@@ -7,6 +7,7 @@
 
 #include <Python.h>
 
+#include <bit>
 #include <cstdint>
 
 #include "python/failure.hpp"
@@ -80,6 +81,23 @@ inline Py_ssize_t element_size(PyObject* descriptor, unsigned feature_version) n
         return reinterpret_cast<const DescriptorNumpy2*>(descriptor)->elsize;
     }
     return reinterpret_cast<const DescriptorNumpy1*>(descriptor)->elsize;
+}
+
+// The kind ('i', 'u', 'b', 'f', 'O', ...) and the type character (the
+// element as the struct module writes it: 'd', 'q', 'l', 'I', '?', 'O',
+// ...) of `descriptor`: the same fields in both layouts.
+inline char kind_of(PyObject* descriptor) noexcept {
+    return reinterpret_cast<const DescriptorNumpy1*>(descriptor)->kind;
+}
+inline char type_character(PyObject* descriptor) noexcept {
+    return reinterpret_cast<const DescriptorNumpy1*>(descriptor)->type;
+}
+
+// Whether the elements of `descriptor` are in the machine's byte order
+// ('=' native, '|' none to speak of, '<' and '>' explicit).
+inline bool native_byte_order(PyObject* descriptor) noexcept {
+    const char order = reinterpret_cast<const DescriptorNumpy1*>(descriptor)->byteorder;
+    return order != (std::endian::native == std::endian::little ? '>' : '<');
 }
 
 // ------------------------------------------------------ the array API

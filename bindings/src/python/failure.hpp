@@ -112,6 +112,11 @@ ErrorValue cast_error(PyObject* value, PyObject* target);
 
 // pyo3_runtime.PanicException: what a fatal error becomes at an entry point.
 // Derived from BaseException, so that `except Exception` does not swallow it.
+// The name, and the texts that go with it (the rendering of a Python error
+// inside a fatal one, the notes written when a fatal error resumes), are
+// those of the extension modules built with PyO3: a process that loads
+// such modules beside this one sees one kind of fatal native failure,
+// named alike and worded alike, whichever module it came from.
 
 // The process-wide PanicException type (borrowed; created on first use).
 PyObject* panic_exception_type();

@@ -8,6 +8,7 @@
 #include <optional>
 
 #include "python/failure.hpp"
+#include "python/released_interpreter.hpp"
 
 namespace orven::bindings::python {
 
@@ -89,15 +90,11 @@ public:
         if (const T* value = get()) {
             return value;
         }
-        PyThreadState* saved = PyEval_SaveThread();
         std::optional<FillLock> lock;
-        try {
+        {
+            const ReleasedInterpreter released;
             lock.emplace(static_cast<OnceSlot&>(*this));
-        } catch (...) {
-            PyEval_RestoreThread(saved);
-            throw;
         }
-        PyEval_RestoreThread(saved);
         if (const T* value = get()) {
             return value;
         }

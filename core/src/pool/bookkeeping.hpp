@@ -1,24 +1,27 @@
 #pragma once
 
+// The pool's own machinery failing (a queue that cannot grow, a lock that
+// cannot be taken), rather than a piece of work: the pool's state can no
+// longer be trusted, and the process is aborted.
+
 #include "fatal/fatal_error.hpp"
 
 namespace orven::pool {
 
-// A failure of the pool's own machinery (a queue that cannot grow, a lock
-// that cannot be taken) rather than of a piece of work.  The pool's state
-// can no longer be trusted, so the process is aborted with the message
-// that callers know from the library this pool stands in for.
-[[noreturn]] inline void bookkeeping_failed() noexcept {
+// Aborts with the text of the pool that other native extension modules
+// run their work on: a process that loads both then reports a broken pool
+// one way, whichever module's pool broke.
+[[noreturn]] inline void abort_for_broken_pool() noexcept {
     fatal::abort_with("Rayon: detected unexpected panic; aborting\n");
 }
 
-// Runs `step`, aborting through bookkeeping_failed() if it throws.
+// Runs a step of the pool's machinery, aborting the process if it throws.
 template <class Step>
-decltype(auto) bookkeeping(Step&& step) noexcept {
+decltype(auto) abort_if_throws(Step&& step) noexcept {
     try {
         return step();
     } catch (...) {
-        bookkeeping_failed();
+        abort_for_broken_pool();
     }
 }
 

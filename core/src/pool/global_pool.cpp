@@ -60,7 +60,7 @@ ThreadPool& GlobalPoolCell::get() {
 }
 
 void GlobalPoolCell::before_fork() noexcept {
-    bookkeeping([&] { creation_.lock(); });
+    abort_if_throws([&] { creation_.lock(); });
 }
 
 void GlobalPoolCell::after_fork_in_parent() noexcept { creation_.unlock(); }

@@ -60,7 +60,7 @@ void ThreadPool::stop_workers() noexcept {
 void* ThreadPool::worker_main(void* pool) noexcept {
     // Blocks catch their own failures; what escapes is the pool's own
     // machinery failing (a lock that cannot be taken).
-    bookkeeping([&] { static_cast<ThreadPool*>(pool)->work(); });
+    abort_if_throws([&] { static_cast<ThreadPool*>(pool)->work(); });
     return nullptr;
 }
 
@@ -159,7 +159,7 @@ void Batch::run_blocks() noexcept {
             body_(context_, block);
             done_[block].store(true, std::memory_order_release);
         } catch (...) {
-            bookkeeping([&] {
+            abort_if_throws([&] {
                 const std::lock_guard lock(mutex_);
                 if (!failure_) {
                     failure_ = std::current_exception();
@@ -173,14 +173,14 @@ void Batch::run_blocks() noexcept {
 void Batch::signal() noexcept {
     // The waiter checks under the mutex before it sleeps, so passing
     // through the mutex here means that it cannot miss this change.
-    bookkeeping([&] { const std::lock_guard lock(mutex_); });
+    abort_if_throws([&] { const std::lock_guard lock(mutex_); });
     changed_.notify_all();
 }
 
 void Batch::end() noexcept {
     // Notified with the mutex held: once it is released, the waiter may
     // return and destroy the batch.
-    bookkeeping([&] {
+    abort_if_throws([&] {
         const std::lock_guard lock(mutex_);
         ended_ = true;
         changed_.notify_all();

@@ -55,6 +55,10 @@ std::size_t settle_worker_count(const WorkerCountSettings& settings,
     return cpus;
 }
 
+// The variables are those that size the pool other native extension modules
+// run their work on (Rayon's): one setting then sizes every such pool of a
+// process, so that whoever limits the threads of one (several worker
+// processes on one machine, say) limits all of them.
 WorkerCountSettings read_worker_count_settings() {
     const auto lookup = [](const char* name) -> std::optional<std::string_view> {
         const char* value = std::getenv(name);

@@ -2,12 +2,12 @@
 
 #include <span>
 
-#include "convert/intake.hpp"
+#include "records/intake.hpp"
 #include "extractor/extraction_in_progress.hpp"
 #include "features/minimal/feature_values.hpp"
 #include "python/failure.hpp"
 
-namespace orven::bindings::results {
+namespace orven::bindings::records {
 
 // Makes the objects that every result shares (the feature names, the dict
 // each feature dict starts as), on the first call of the process.  Making
@@ -29,7 +29,7 @@ errors::Status prepare_shared_objects();
 // far are dropped and its failure is raised.  Either way the computation
 // has ended when this returns.
 errors::Result<python::PyRef> convert_results(std::span<const features::minimal::FeatureValues> values,
-                                              const intake::ResultLayout& layout,
+                                              const ResultLayout& layout,
                                               extractor::ExtractionInProgress& extraction);
 
-}  // namespace orven::bindings::results
+}  // namespace orven::bindings::records

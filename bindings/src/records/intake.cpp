@@ -1,4 +1,4 @@
-#include "convert/intake.hpp"
+#include "records/intake.hpp"
 
 #include <algorithm>
 #include <memory>
@@ -8,34 +8,18 @@
 #include <unordered_set>
 #include <utility>
 
-#include "borrow/registry.hpp"
 #include "fatal/fatal_error.hpp"
 #include "memory/buffer.hpp"
 #include "numpy/abi.hpp"
 #include "python/handles.hpp"
 #include "python/once_value.hpp"
 
-namespace orven::bindings::intake {
+namespace orven::bindings::records {
 namespace {
 
 using errors::ErrorValue;
 using errors::Result;
 using python::PyRef;
-
-// The array owning the memory of `array`, whose holder is `holder`, when
-// that is another array; null when `array` owns it, or when an object of
-// another kind does.
-const PyObject* owning_array(PyObject* array, const void* holder) {
-    auto* base = static_cast<PyObject*>(const_cast<void*>(holder));
-    if (base == array || !PyObject_TypeCheck(base, numpy::array_api().ndarray_type)) {
-        return nullptr;
-    }
-    return base;
-}
-
-borrow::BorrowKey extent_of(const PyObject* array) {
-    return borrow::borrow_key(const_cast<PyObject*>(array), numpy::array_api().feature_version);
-}
 
 // The UTF-8 text of a column name that intake has accepted, held by the str.
 Result<std::string_view> text_of(PyObject* key) {
@@ -49,97 +33,37 @@ Result<std::string_view> text_of(PyObject* key) {
 
 }  // namespace
 
-// ------------------------------------------------------ admitted arrays
+// ---------------------------------------------------------- one column
 
-errors::Result<AdmittedArray> AdmittedArray::admit(PyObject* value, borrow::InFlightCall& call) {
+namespace {
+
+// An array another module holds for writing ends the call, worded as the
+// modules of the registry's convention word it (borrow/registry.hpp).
+[[noreturn]] ErrorValue refuse_borrowed_array(const void*) {
+    fatal::raise("called `Result::unwrap()` on an `Err` value: AlreadyBorrowed");
+}
+
+// A column's value: a one-dimensional native float64 ndarray (or
+// subclass), held unpinned.  Refusals are the cast error with target
+// ndarray.
+Result<call::HeldArray> admit_column(PyObject* value, call::CallBorrows& borrows) {
     if (!numpy::is_float64_vector(value)) {
         return errors::cast_error(value, reinterpret_cast<PyObject*>(numpy::array_api().ndarray_type));
     }
-    const borrow::RegistryHeader& registry = borrow::registry_header();
-    python::PyRef array = python::PyRef::borrow(value);
-    const numpy::ArrayObject* fields = numpy::as_array(value);
-    const borrow::Place place = borrow::place_of(value);
-    const PyObject* owner = owning_array(value, place.base);
-    const Snapshot snapshot{
-        .data = fields->data,
-        .count = static_cast<std::size_t>(fields->dimensions[0]),
-        .contiguous = (fields->flags & (numpy::c_contiguous_flag | numpy::fortran_contiguous_flag)) != 0 &&
-                      fields->data != nullptr,
-        .place = place,
-        .stride = fields->strides[0],
-        .descr = fields->descr,
-        .owner = owner,
-        .owner_key = owner != nullptr ? extent_of(owner) : borrow::BorrowKey{},
-    };
-    std::size_t slot = 0;
-    const int code = call.acquire(registry, array.get(), snapshot.place, slot);
-    if (code == borrow::borrow_conflicts) {
-        fatal::raise("called `Result::unwrap()` on an `Err` value: AlreadyBorrowed");
-    }
-    if (code != borrow::borrow_granted) {
-        fatal::raise("Unexpected return code " + std::to_string(code) + " from borrow checking API");
-    }
-    return AdmittedArray(std::move(array), registry, call, slot, snapshot);
+    const call::Refusal refusal{refuse_borrowed_array, nullptr};
+    return call::HeldArray::hold(value, borrows, call::Pinning::none, refusal);
 }
 
-bool AdmittedArray::unchanged() const {
-    PyObject* array = array_.get();
-    const numpy::ArrayObject* fields = numpy::as_array(array);
-    if (fields->nd != 1 || fields->data != snapshot_.data ||
-        static_cast<std::size_t>(fields->dimensions[0]) != snapshot_.count ||
-        fields->strides[0] != snapshot_.stride) {
-        return false;
+// The held data in place; TypeError "The given array is not contiguous"
+// unless it was C- or Fortran-contiguous with data when held.
+Result<features::common::SeriesView> series_view(const call::HeldArray& array) {
+    if (!array.contiguous()) {
+        return ErrorValue::with_message(PyExc_TypeError, "The given array is not contiguous");
     }
-    // Another descriptor may still be native float64.
-    if (fields->descr != snapshot_.descr && !numpy::is_float64_vector(array)) {
-        return false;
-    }
-    // The same holder of the memory (a view whose base was replaced may
-    // point into memory no longer held), and the owning array, if another,
-    // at the same extent.  Only objects reached from the array as it is now
-    // are read.
-    const void* holder = borrow::base_address(array, numpy::array_api().ndarray_type);
-    if (holder != snapshot_.place.base) {
-        return false;
-    }
-    const PyObject* owner = owning_array(array, holder);
-    return owner == snapshot_.owner && (owner == nullptr || extent_of(owner) == snapshot_.owner_key);
+    return features::common::SeriesView(reinterpret_cast<const double*>(array.data()), array.size());
 }
 
-AdmittedArray& AdmittedArray::operator=(AdmittedArray&& other) noexcept {
-    if (this != &other) {
-        release_borrow();
-        array_ = std::move(other.array_);
-        registry_ = other.registry_;
-        call_ = other.call_;
-        slot_ = other.slot_;
-        snapshot_ = other.snapshot_;
-    }
-    return *this;
-}
-
-AdmittedArray::~AdmittedArray() { release_borrow(); }
-
-void AdmittedArray::release_borrow() noexcept {
-    if (!array_) {
-        return;  // moved from
-    }
-    // A release never fails unless the registry's own records are broken,
-    // and then nothing sound is left to do.
-    try {
-        call_->release(*registry_, array_.get(), snapshot_.place, slot_);
-    } catch (...) {
-        fatal::abort_with("fatal error inside the borrow registry; aborting\n");
-    }
-    array_.reset();
-}
-
-errors::Result<features::common::SeriesView> AdmittedArray::series_view() const {
-    if (!snapshot_.contiguous) {
-        return errors::ErrorValue::with_message(PyExc_TypeError, "The given array is not contiguous");
-    }
-    return features::common::SeriesView(reinterpret_cast<const double*>(snapshot_.data), snapshot_.count);
-}
+}  // namespace
 
 // -------------------------------------------------------- one record
 
@@ -256,11 +180,11 @@ ErrorValue repeated_column(PyObject* key, std::size_t record) {
 
 // One item of `data` (a dict or subclass) as its columns: each key a str
 // with a UTF-8 form and a text of its own in the record; each value
-// admitted as a NumPy array, its borrow taken through `call`.  The entries
+// held as a NumPy array, its borrow taken through `borrows`.  The entries
 // are checked in the dict's order, each key before its value.  The
 // columns' output keys go to `records`.
 Result<ArrayMap> convert_record(PyObject* item, ArrayMapList& records,
-                                borrow::InFlightCall& call) {
+                                call::CallBorrows& borrows) {
     if (!PyDict_Check(item)) {
         return errors::cast_error(item, reinterpret_cast<PyObject*>(&PyDict_Type));
     }
@@ -278,7 +202,7 @@ Result<ArrayMap> convert_record(PyObject* item, ArrayMapList& records,
         Result<bool> distinct = texts.add(entry.key.get(), key.value().get(), earlier);
         if (!distinct.ok()) return std::move(distinct).error();
         if (!distinct.value()) return repeated_column(key.value().get(), records.maps().size());
-        Result<AdmittedArray> array = AdmittedArray::admit(entry.value.get(), call);
+        Result<call::HeldArray> array = admit_column(entry.value.get(), borrows);
         if (!array.ok()) return std::move(array).error();
         columns.push_back(std::move(array).value());
         records.push_column_key(std::move(key).value());
@@ -362,7 +286,7 @@ errors::Status reserve_for(ArrayMapList& records, PyObject* data) {
     return std::monostate{};
 }
 
-Result<ArrayMapList> convert_sequence(PyObject* data, borrow::InFlightCall& call) {
+Result<ArrayMapList> convert_sequence(PyObject* data, call::CallBorrows& borrows) {
     // A str is a sequence too, but never meant as one here.
     if (PyUnicode_Check(data)) {
         return ErrorValue::with_message(PyExc_TypeError, "Can't extract `str` to `Vec`");
@@ -378,7 +302,7 @@ Result<ArrayMapList> convert_sequence(PyObject* data, borrow::InFlightCall& call
     Result<PyRef> iterator = errors::checked(PyObject_GetIter(data));
     if (!iterator.ok()) return std::move(iterator).error();
     while (PyRef item = PyRef::steal(PyIter_Next(iterator.value().get()))) {
-        Result<ArrayMap> record = convert_record(item.get(), records, call);
+        Result<ArrayMap> record = convert_record(item.get(), records, borrows);
         if (!record.ok()) return std::move(record).error();
         records.push_back(std::move(record).value());
     }
@@ -390,8 +314,8 @@ Result<ArrayMapList> convert_sequence(PyObject* data, borrow::InFlightCall& call
 
 }  // namespace
 
-Result<ArrayMapList> convert_data(PyObject* data, borrow::InFlightCall& call) {
-    Result<ArrayMapList> records = convert_sequence(data, call);
+Result<ArrayMapList> convert_data(PyObject* data, call::CallBorrows& borrows) {
+    Result<ArrayMapList> records = convert_sequence(data, borrows);
     if (!records.ok()) {
         return wrap_argument_error(std::move(records).error(), "data");
     }
@@ -423,10 +347,10 @@ errors::Result<SeriesList> build_series_list(const ArrayMapList& arrays) {
     const std::vector<PyRef>& keys = arrays.column_keys();
     std::size_t next = 0;
     for (std::size_t record = 0; record < arrays.maps().size(); ++record) {
-        for (const AdmittedArray& array : arrays.maps()[record]) {
+        for (const call::HeldArray& array : arrays.maps()[record]) {
             // Checked here, after the last caller code of the intake ran.
             if (!array.unchanged()) return changed_array(keys[next].get(), record);
-            errors::Result<features::common::SeriesView> view = array.series_view();
+            errors::Result<features::common::SeriesView> view = series_view(array);
             if (!view.ok()) return std::move(view).error();
             series.views[next++] = view.value();
         }
@@ -434,4 +358,4 @@ errors::Result<SeriesList> build_series_list(const ArrayMapList& arrays) {
     return series;
 }
 
-}  // namespace orven::bindings::intake
+}  // namespace orven::bindings::records

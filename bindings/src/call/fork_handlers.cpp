@@ -1,6 +1,6 @@
 // fork() may be called at any moment, from any thread, also while other
 // threads are inside a call; the child has only the forking thread.  This
-// is the one place that handles it for all of the module's process-wide
+// is the one place that handles it for all of the library's process-wide
 // state, in this order:
 //
 // Before the fork, in the parent: the locks that a child must find in a
@@ -25,7 +25,7 @@
 // The child's steps do not depend on one another; the order is fixed only
 // so that it can be read here.
 
-#include "module/fork_handlers.hpp"
+#include "call/fork_handlers.hpp"
 
 #include <pthread.h>
 
@@ -35,7 +35,7 @@
 #include "pool/global_pool.hpp"
 #include "python/once_value.hpp"
 
-namespace orven::bindings::module {
+namespace orven::bindings::call {
 namespace {
 
 void before_fork() noexcept {
@@ -54,22 +54,24 @@ void after_fork_in_child() noexcept {
     borrow::after_fork_in_child();
 }
 
-// The initialiser runs under the import lock, one thread at a time, so a
-// flag is enough; no lock is left for a fork to catch.
+// Both modules' initialisers install the handlers, and two threads may run
+// them at once where the interpreter has no global lock: the first to flip
+// the flag installs, and puts it back if the system has no room.  No lock
+// is involved, so none is left for a fork to catch.
 std::atomic<bool> installed{false};
 
 }  // namespace
 
 errors::Status install_fork_handlers() {
-    if (installed.load(std::memory_order_acquire)) {
+    if (installed.exchange(true, std::memory_order_acq_rel)) {
         return errors::success();
     }
     if (::pthread_atfork(&before_fork, &after_fork_in_parent, &after_fork_in_child) != 0) {
+        installed.store(false, std::memory_order_release);
         return errors::ErrorValue::with_message(PyExc_MemoryError,
                                                 "no room for the module's fork handlers");
     }
-    installed.store(true, std::memory_order_release);
     return errors::success();
 }
 
-}  // namespace orven::bindings::module
+}  // namespace orven::bindings::call

@@ -1,7 +1,7 @@
 // extract_features(data), top to bottom: bind the argument, convert the
 // data (intake), compute on the pool, release the arrays, build the result.
 
-#include "module/extract_features.hpp"
+#include "records/extract_features.hpp"
 
 #include <memory>
 #include <span>
@@ -9,16 +9,17 @@
 #include <string_view>
 #include <vector>
 
-#include "borrow/in_flight_calls.hpp"
-#include "convert/intake.hpp"
-#include "convert/results.hpp"
+#include "call/held_array.hpp"
+#include "call/signal_poll.hpp"
+#include "records/intake.hpp"
+#include "records/results.hpp"
 #include "extractor/extraction_in_progress.hpp"
 #include "memory/buffer.hpp"
 #include "pool/interruption.hpp"
 #include "python/entry_point.hpp"
 #include "python/handles.hpp"
 
-namespace orven::bindings::module {
+namespace orven::bindings::records {
 namespace {
 
 using errors::ErrorValue;
@@ -92,41 +93,6 @@ errors::Result<PyObject*> bind_data_argument(PyObject* const* args, Py_ssize_t p
 
 // ------------------------------------------ intake, computation, results
 
-// Signals that arrive while the pool computes: the calling thread keeps the
-// interpreter for the whole call (other Python threads see the call as one
-// step), but while it waits for the workers, and while it builds the result
-// of records already computed, it runs the interpreter's signal handlers
-// every pool::poll_interval (pool::Batch polls; the handlers run outside the
-// collector pause).  If one raises (KeyboardInterrupt from Ctrl-C), no
-// further block starts, the running ones finish, and the call raises that
-// exception once the arrays are released; there is no partial result.
-class SignalPoll {
-public:
-    explicit SignalPoll(python::CollectorPause& pause) noexcept : pause_(pause) {}
-
-    pool::Interruption& interruption() noexcept { return interruption_; }
-
-    // The exception a signal handler raised, once the call was interrupted.
-    ErrorValue take_raised() {
-        return ErrorValue::from_object(std::move(raised_));
-    }
-
-private:
-    static bool poll(void* context) noexcept {
-        auto* self = static_cast<SignalPoll*>(context);
-        if (self->pause_.lifted([] { return PyErr_CheckSignals(); }) == 0) {
-            return false;
-        }
-        // Kept as it is: it is raised again unchanged once every block ended.
-        self->raised_ = PyRef::steal(python::get_raised_exception());
-        return true;
-    }
-
-    python::CollectorPause& pause_;
-    PyRef raised_;
-    pool::Interruption interruption_{&SignalPoll::poll, this};
-};
-
 // The arrays are held, with their borrows, until the driver has ended; the
 // result objects are made while it computes, each record as soon as its
 // values are ready (a failure of the computation drops them).  A failure on
@@ -134,28 +100,28 @@ private:
 // for the running ones and releases the arrays as it leaves, before the
 // entry point raises anything.
 Result<PyRef> extract(PyObject* data) {
-    // Borrows that calls of threads lost to a fork left in another module's
-    // registry go back first.
-    borrow::release_orphaned_borrows();
-    borrow::InFlightCall call;
-    Result<intake::ArrayMapList> arrays = intake::convert_data(data, call);
+    call::CallBorrows borrows;
+    Result<ArrayMapList> arrays = convert_data(data, borrows);
     if (!arrays.ok()) return std::move(arrays).error();
-    errors::Status prepared = results::prepare_shared_objects();
+    errors::Status prepared = prepare_shared_objects();
     if (!prepared.ok()) return std::move(prepared).error();
-    Result<intake::SeriesList> series = intake::build_series_list(arrays.value());
+    Result<SeriesList> series = build_series_list(arrays.value());
     if (!series.ok()) return std::move(series).error();
     // Every slot is written by the driver before it is read.
     const std::size_t count = series.value().count;
     auto values = memory::uninitialized_buffer<features::minimal::FeatureValues>(count);
     const std::span<features::minimal::FeatureValues> slots(values.get(), count);
-    const intake::ResultLayout layout = std::move(arrays.value()).take_layout();
+    const ResultLayout layout = std::move(arrays.value()).take_layout();
     Result<PyRef> list = [&] {
+        // The calling thread keeps the interpreter for the whole call (other
+        // Python threads see it as one step); the handlers run while it
+        // waits for the workers and while it builds the records computed.
         python::CollectorPause pause;
-        SignalPoll signals(pause);
+        call::SignalPoll signals(pause);
         try {
             extractor::ExtractionInProgress extraction(series.value().span(), slots,
                                                       &signals.interruption());
-            return results::convert_results(slots, layout, extraction);
+            return convert_results(slots, layout, extraction);
         } catch (const pool::Interrupted&) {
             return Result<PyRef>(signals.take_raised());
         }
@@ -180,4 +146,4 @@ PyObject* extract_features_entry(PyObject* /*module*/, PyObject* const* args, Py
         [&] { return run(args, PyVectorcall_NARGS(nargsf), keyword_names); });
 }
 
-}  // namespace orven::bindings::module
+}  // namespace orven::bindings::records

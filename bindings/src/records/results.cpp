@@ -1,6 +1,6 @@
 // The driver's result as Python objects.
 
-#include "convert/results.hpp"
+#include "records/results.hpp"
 
 #include <array>
 
@@ -8,7 +8,7 @@
 #include "features/minimal/feature_values.hpp"
 #include "python/once_value.hpp"
 
-namespace orven::bindings::results {
+namespace orven::bindings::records {
 namespace {
 
 using errors::Result;
@@ -118,7 +118,7 @@ Result<PyRef> record_dict(PyObject* feature_template,
 }  // namespace
 
 Result<PyRef> convert_results(std::span<const features::minimal::FeatureValues> values,
-                              const intake::ResultLayout& layout,
+                              const ResultLayout& layout,
                               extractor::ExtractionInProgress& extraction) {
     Result<PyObject*> prototype = feature_template();
     if (!prototype.ok()) return std::move(prototype).error();
@@ -149,4 +149,4 @@ Result<PyRef> convert_results(std::span<const features::minimal::FeatureValues> 
     return list;
 }
 
-}  // namespace orven::bindings::results
+}  // namespace orven::bindings::records

@@ -1,51 +1,20 @@
 // The module `orven`: its definition and the initialiser the interpreter
-// calls on import.  Single-phase initialisation: one module object per
-// process, created on the first import and returned again on later ones.
+// calls on import (call/module_setup.hpp says how every module of the
+// library comes to be).
 
 #include <Python.h>
 
-#include <atomic>
-#include <cstdint>
-
-#include "module/extract_features.hpp"
-#include "module/fork_handlers.hpp"
+#include "call/module_setup.hpp"
 #include "python/entry_point.hpp"
 #include "python/failure.hpp"
 #include "python/handles.hpp"
-#include "python/once_value.hpp"
+#include "records/extract_features.hpp"
 
-namespace orven::bindings::module {
+namespace orven::bindings::records {
 namespace {
 
 using errors::Result;
 using python::PyRef;
-
-// ----------------------------------------------------- owner interpreter
-
-constexpr std::int64_t no_owner = -1;
-
-// Set once, never reset, not even when the owner's initialisation fails.
-std::atomic<std::int64_t> owner_interpreter{no_owner};
-
-// Makes the current interpreter the module's owner if none is yet, and
-// refuses every other interpreter of the process with an ImportError: the
-// module keeps process-wide state (the module object among it) that cannot
-// be shared between interpreters.
-errors::Status claim_for_current_interpreter() {
-    const std::int64_t current = PyInterpreterState_GetID(PyInterpreterState_Get());
-    if (current == -1) {
-        return errors::fetch();
-    }
-    std::int64_t expected = no_owner;
-    if (!owner_interpreter.compare_exchange_strong(expected, current, std::memory_order_seq_cst) &&
-        expected != current) {
-        return errors::ErrorValue::with_message(
-            PyExc_ImportError,
-            "PyO3 modules do not yet support subinterpreters, see "
-            "https://github.com/PyO3/pyo3/issues/576");
-    }
-    return errors::success();
-}
 
 // ---------------------------------------------------------- method table
 
@@ -111,14 +80,6 @@ errors::Status run_module_body(PyObject* module) {
 
 // ------------------------------------------- definition and initialiser
 
-// The statistics run on our own worker threads while the calling thread
-// keeps the interpreter, and nothing in the boundary code has been made
-// safe for running without the global lock.
-constexpr bool needs_gil = true;
-
-// The API version the module is built against (PYTHON_API_VERSION).
-constexpr int python_api_version = 1013;
-
 PyModuleDef definition = {
     PyModuleDef_HEAD_INIT,
     "orven",
@@ -131,35 +92,12 @@ PyModuleDef definition = {
     nullptr,
 };
 
-// Holds its reference for the life of the process: the definition has no
-// free function and the module object is never released.
-python::OnceValue<PyObject*> module_slot;
-
-Result<PyObject*> create_module() {
-    Result<PyRef> module = errors::checked(PyModule_Create2(&definition, python_api_version));
-    if (!module.ok()) return std::move(module).error();
-    if (python::declare_gil_requirement(module.value().get(), needs_gil) < 0) {
-        return errors::fetch();
-    }
-    errors::Status body = run_module_body(module.value().get());
-    if (!body.ok()) return std::move(body).error();
-    return std::move(module).value().release();
-}
-
-Result<PyRef> initialise() {
-    errors::Status handlers = install_fork_handlers();
-    if (!handlers.ok()) return std::move(handlers).error();
-    errors::Status claimed = claim_for_current_interpreter();
-    if (!claimed.ok()) return std::move(claimed).error();
-    Result<PyObject* const*> module = module_slot.get_or_try_fill(create_module);
-    if (!module.ok()) return std::move(module).error();
-    return PyRef::borrow(*module.value());
-}
-
+call::ModuleOfProcess module_of_process(definition, run_module_body);
 
 }  // namespace
-}  // namespace orven::bindings::module
+}  // namespace orven::bindings::records
 
 PyMODINIT_FUNC PyInit_orven(void) {
-    return orven::bindings::errors::entry_point(orven::bindings::module::initialise);
+    return orven::bindings::errors::entry_point(
+        [] { return orven::bindings::records::module_of_process.initialise(); });
 }
