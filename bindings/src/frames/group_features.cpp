@@ -14,8 +14,9 @@
 #include "frames/compute_features.hpp"
 #include "frames/grouping.hpp"
 #include "frames/call_signals.hpp"
-#include "frames/key_codes.hpp"
+#include "frames/key_readers.hpp"
 #include "frames/series_table.hpp"
+#include "keys/direct_range.hpp"
 #include "memory/row_buffer.hpp"
 #include "python/entry_point.hpp"
 #include "python/handles.hpp"
@@ -231,7 +232,7 @@ Result<PyRef> run_with(PyObject* const* args, Py_ssize_t count, CallSignals& sig
         key->fold(std::move(codes).value(), signals.interruption());
     }
     if (!has_kind) kind_range = 1;
-    key->finish(static_cast<std::uint64_t>(rows) + (std::uint64_t{1} << 16), signals.interruption());
+    key->finish(keys::direct_range_limit(rows), signals.interruption());
     for (std::size_t c = 0; c < columns.size(); ++c) {
         if (!columns[c].still_as_viewed()) return ErrorValue::with_message(PyExc_ValueError, changed_texts[c]);
     }

@@ -1,32 +1,42 @@
-#include "frames/composite_key.hpp"
+#include "keys/composite_key.hpp"
 
 #include <algorithm>
 #include <cstring>
 #include <limits>
 
-#include "frames/integer_dictionary.hpp"
-#include "frames/released_interpreter.hpp"
-#include "frames/row_tasks.hpp"
+#include "keys/integer_dictionary.hpp"
+#include "keys/task_numbering.hpp"
+#include "pool/row_passes.hpp"
 
-namespace orven::bindings::frames {
+namespace orven::keys {
+namespace {
 
 using memory::RowBuffer;
 using memory::row_buffer;
-namespace {
 
 constexpr std::uint64_t narrow_range = std::uint64_t{1} << 32;
 
-// target[r] = combine(r) for every row, on the pool.
-template <class Out, class Combine>
-void for_rows(std::size_t rows, Out* target, Combine combine, pool::Interruption& interruption) {
-    const std::size_t pieces = piece_count(rows);
-    run_released_tasks(pieces, [&](std::size_t p, const Checkpoint& checkpoint) {
-        const RowRange range = piece_rows(rows, pieces, p);
-        for (std::size_t r = range.begin; r < range.end; ++r) {
-            if ((r - range.begin) % rows_between_checks == 0 && checkpoint.stop()) return;
-            target[r] = combine(r);
-        }
-    }, interruption);
+// A row range read through one table (or none).
+struct TableRange {
+    std::size_t begin;
+    std::size_t end;
+    const std::uint32_t* table;
+};
+
+// The column's rows cut into tasks of about a piece each, none crossing
+// from one table to another.
+std::vector<TableRange> table_ranges(std::size_t rows, const KeyCodes& column) {
+    std::vector<TableRange> ranges;
+    const std::size_t most = std::max<std::size_t>(rows / pool::piece_count(rows) + 1, pool::rows_between_checks);
+    const auto cut = [&](std::size_t begin, std::size_t end, const std::uint32_t* table) {
+        for (std::size_t at = begin; at < end; at += most) ranges.push_back(TableRange{at, std::min(at + most, end), table});
+    };
+    if (column.parts.empty()) {
+        cut(0, rows, nullptr);
+    } else {
+        for (const KeyCodes::Part& part : column.parts) cut(part.begin, part.end, column.tables[part.table].data());
+    }
+    return ranges;
 }
 
 // target[r] = combine(r, code of row r) for every row, on the pool, the
@@ -35,28 +45,13 @@ template <class Out, class Combine>
 void for_codes(std::size_t rows, const KeyCodes& column, Out* target, Combine combine,
                pool::Interruption& interruption) {
     const std::uint32_t* codes = column.codes.get();
-    if (column.parts.empty()) {
-        for_rows(rows, target, [&](std::size_t r) { return combine(r, codes[r]); }, interruption);
-        return;
-    }
-    // Every part cut into tasks of about a piece each.
-    struct Range {
-        std::size_t begin;
-        std::size_t end;
-        const std::uint32_t* table;
-    };
-    const std::size_t most = std::max<std::size_t>(rows / piece_count(rows) + 1, rows_between_checks);
-    std::vector<Range> ranges;
-    for (const KeyCodes::Part& part : column.parts) {
-        for (std::size_t at = part.begin; at < part.end; at += most) {
-            ranges.push_back(Range{at, std::min(at + most, part.end), column.tables[part.table].data()});
-        }
-    }
-    run_released_tasks(ranges.size(), [&](std::size_t i, const Checkpoint& checkpoint) {
-        const Range range = ranges[i];
+    const std::vector<TableRange> ranges = table_ranges(rows, column);
+    pool::run_tasks(ranges.size(), [&](std::size_t i, const pool::Checkpoint& checkpoint) {
+        const TableRange range = ranges[i];
         for (std::size_t r = range.begin; r < range.end; ++r) {
-            if ((r - range.begin) % rows_between_checks == 0 && checkpoint.stop()) return;
-            target[r] = combine(r, range.table[codes[r]]);
+            if ((r - range.begin) % pool::rows_between_checks == 0 && checkpoint.stop()) return;
+            const std::uint32_t code = range.table != nullptr ? range.table[codes[r]] : codes[r];
+            target[r] = combine(r, code);
         }
     }, interruption);
 }
@@ -103,26 +98,26 @@ void CompositeKey::fold(KeyCodes codes, pool::Interruption& interruption) {
 }
 
 void CompositeKey::densify(pool::Interruption& interruption) {
-    IntegerDictionary dictionary;
     RowBuffer<std::uint32_t> dense = spare_ ? std::move(spare_) : row_buffer<std::uint32_t>(rows_);
-    {
-        const ReleasedInterpreter released;
-        for (std::size_t r = 0; r < rows_; ++r) {
-            if (r % rows_between_checks == 0) poll_on_caller(interruption);
-            dense[r] = dictionary.code_of(narrow() ? narrow_[r] : wide_[r]);
-        }
-    }
-    const std::vector<std::uint32_t> rank = dictionary.ranks();
-    values_.assign(dictionary.size(), 0);
-    for (std::uint32_t code = 0; code < rank.size(); ++code) values_[rank[code]] = dictionary.keys()[code];
-    std::uint32_t* keys = dense.get();
-    for_rows(rows_, keys, [&](std::size_t r) { return rank[keys[r]]; }, interruption);
+    std::vector<std::uint64_t> sorted;
+    KeyCodes numbered;
     if (narrow()) {
-        spare_ = std::move(narrow_);
+        const std::uint32_t* keys = narrow_.get();
+        numbered = number_rows<IntegerDictionary>(
+            rows_, std::move(dense), [keys](std::size_t r) { return std::uint64_t{keys[r]}; }, interruption, &sorted);
+    } else {
+        const std::uint64_t* keys = wide_.get();
+        numbered = number_rows<IntegerDictionary>(
+            rows_, std::move(dense), [keys](std::size_t r) { return keys[r]; }, interruption, &sorted);
     }
+    // The ranks written over the provisional codes, in place.
+    std::uint32_t* codes = numbered.codes.get();
+    for_codes(rows_, numbered, codes, [](std::size_t, std::uint32_t rank) { return rank; }, interruption);
+    if (narrow()) spare_ = std::move(narrow_);
     wide_.reset();
-    narrow_ = std::move(dense);
-    range_ = dictionary.size();
+    narrow_ = std::move(numbered.codes);
+    range_ = numbered.range;
+    values_ = std::move(sorted);
 }
 
 void CompositeKey::finish(std::uint64_t limit, pool::Interruption& interruption) {
@@ -136,4 +131,4 @@ void CompositeKey::finish(std::uint64_t limit, pool::Interruption& interruption)
     if (range_ > limit && range_ > 1) densify(interruption);
 }
 
-}  // namespace orven::bindings::frames
+}  // namespace orven::keys

@@ -6,17 +6,18 @@
 // kinds and sensors, are looked up by their bytes packed into two words,
 // without touching the stored copies.
 
+#include <bit>
 #include <cstddef>
 #include <cstdint>
-#include <bit>
 #include <cstring>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
 
-#include "frames/hashing.hpp"
+#include "keys/hashing.hpp"
 
-namespace orven::bindings::frames {
+namespace orven::keys {
 
 // Up to 16 bytes of a string, zero beyond its length, and the length.
 struct ShortKey {
@@ -64,6 +65,8 @@ private:
 
 class StringDictionary {
 public:
+    using Key = std::string_view;
+
     StringDictionary();
 
     std::uint32_t code_of(std::string_view text);
@@ -83,9 +86,12 @@ public:
         const std::size_t begin = code == 0 ? 0 : ends_[code - 1];
         return std::string_view(bytes_).substr(begin, ends_[code] - begin);
     }
+    std::string_view key(std::uint32_t code) const noexcept { return text(code); }
 
     // rank[code]: the place of each string among all of them in byte order.
     std::vector<std::uint32_t> ranks() const;
+    // The codes of `texts` in byte order of the texts.
+    static std::vector<std::uint32_t> order_of(std::span<const std::string_view> texts);
 
 private:
     static constexpr std::uint32_t empty = 0xffffffffu;
@@ -121,4 +127,4 @@ private:
     std::size_t long_mask_ = 0;
 };
 
-}  // namespace orven::bindings::frames
+}  // namespace orven::keys

@@ -1,10 +1,11 @@
-#include "frames/string_dictionary.hpp"
+#include "keys/string_dictionary.hpp"
 
-#include <algorithm>
 #include <bit>
-#include <numeric>
 
-namespace orven::bindings::frames {
+#include "keys/ranks.hpp"
+#include "keys/value_order.hpp"
+
+namespace orven::keys {
 
 StringDictionary::StringDictionary() {
     rehash_short(256);
@@ -17,11 +18,11 @@ std::uint64_t StringDictionary::hash(std::string_view text) noexcept {
     for (; at + 8 <= text.size(); at += 8) {
         std::uint64_t word;
         std::memcpy(&word, text.data() + at, 8);
-        state = detail::mix(state, word);
+        state = mix(state, word);
     }
     std::uint64_t tail = 0;
     std::memcpy(&tail, text.data() + at, text.size() - at);
-    return detail::mix(state, tail);
+    return mix(state, tail);
 }
 
 std::uint32_t StringDictionary::append(std::string_view text) {
@@ -84,14 +85,14 @@ void StringDictionary::rehash_long(std::size_t capacity) {
     }
 }
 
-std::vector<std::uint32_t> StringDictionary::ranks() const {
-    std::vector<std::uint32_t> order(size());
-    std::iota(order.begin(), order.end(), 0u);
-    // string_view compares bytes as unsigned char: byte order.
-    std::sort(order.begin(), order.end(), [&](std::uint32_t a, std::uint32_t b) { return text(a) < text(b); });
-    std::vector<std::uint32_t> rank(size());
-    for (std::uint32_t place = 0; place < order.size(); ++place) rank[order[place]] = place;
-    return rank;
+std::vector<std::uint32_t> StringDictionary::order_of(std::span<const std::string_view> texts) {
+    return text_order(texts);
 }
 
-}  // namespace orven::bindings::frames
+std::vector<std::uint32_t> StringDictionary::ranks() const {
+    std::vector<std::string_view> texts(size());
+    for (std::uint32_t code = 0; code < texts.size(); ++code) texts[code] = text(code);
+    return ranks_from_order(order_of(texts));
+}
+
+}  // namespace orven::keys
