@@ -8,6 +8,7 @@
 #include <Python.h>
 
 #include "frames/group_features.hpp"
+#include "frames/key_timing.hpp"
 #include "python/entry_point.hpp"
 #include "python/failure.hpp"
 #include "python/handles.hpp"
@@ -22,6 +23,8 @@ using python::PyRef;
 PyMethodDef methods[] = {
     {"group_features", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(&group_features_entry)),
      METH_FASTCALL, "group_features(keys, has_kind, values, time, drop_nan, progress)\n--\n\n"},
+    {"time_key_codes", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(&time_key_codes_entry)),
+     METH_FASTCALL, "time_key_codes(keys, rows)\n--\n\n"},
     {nullptr, nullptr, 0, nullptr},
 };
 

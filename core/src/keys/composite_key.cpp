@@ -5,7 +5,8 @@
 #include <limits>
 
 #include "keys/integer_dictionary.hpp"
-#include "keys/task_numbering.hpp"
+#include "keys/row_blocks.hpp"
+#include "keys/row_numbering.hpp"
 #include "pool/row_passes.hpp"
 
 namespace orven::keys {
@@ -48,11 +49,14 @@ void for_codes(std::size_t rows, const KeyCodes& column, Out* target, Combine co
     const std::vector<TableRange> ranges = table_ranges(rows, column);
     pool::run_tasks(ranges.size(), [&](std::size_t i, const pool::Checkpoint& checkpoint) {
         const TableRange range = ranges[i];
-        for (std::size_t r = range.begin; r < range.end; ++r) {
-            if ((r - range.begin) % pool::rows_between_checks == 0 && checkpoint.stop()) return;
-            const std::uint32_t code = range.table != nullptr ? range.table[codes[r]] : codes[r];
-            target[r] = combine(r, code);
-        }
+        const std::uint32_t* const table = range.table;
+        for_each_block(pool::RowRange{range.begin, range.end}, checkpoint, [&](std::size_t begin, std::size_t end) {
+            if (table != nullptr) {
+                for (std::size_t r = begin; r < end; ++r) target[r] = combine(r, table[codes[r]]);
+            } else {
+                for (std::size_t r = begin; r < end; ++r) target[r] = combine(r, codes[r]);
+            }
+        });
     }, interruption);
 }
 
@@ -79,18 +83,18 @@ void CompositeKey::fold(KeyCodes codes, pool::Interruption& interruption) {
     if (narrow() && range_ * range <= narrow_range) {
         std::uint32_t* keys = narrow_.get();
         const auto scale = static_cast<std::uint32_t>(range);
-        for_codes(rows_, codes, keys, [&](std::size_t r, std::uint32_t code) { return keys[r] * scale + code; },
+        for_codes(rows_, codes, keys, [keys, scale](std::size_t r, std::uint32_t code) { return keys[r] * scale + code; },
                   interruption);
     } else if (narrow()) {
         wide_ = row_buffer<std::uint64_t>(rows_);
         const std::uint32_t* keys = narrow_.get();
         for_codes(rows_, codes, wide_.get(),
-                  [&](std::size_t r, std::uint32_t code) { return std::uint64_t{keys[r]} * range + code; },
+                  [keys, range](std::size_t r, std::uint32_t code) { return std::uint64_t{keys[r]} * range + code; },
                   interruption);
         narrow_.reset();
     } else {
         std::uint64_t* keys = wide_.get();
-        for_codes(rows_, codes, keys, [&](std::size_t r, std::uint32_t code) { return keys[r] * range + code; },
+        for_codes(rows_, codes, keys, [keys, range](std::size_t r, std::uint32_t code) { return keys[r] * range + code; },
                   interruption);
     }
     range_ *= range;

@@ -6,6 +6,7 @@
 
 #include "keys/order_key_codes.hpp"
 #include "keys/order_keys.hpp"
+#include "keys/row_blocks.hpp"
 
 namespace orven::keys {
 namespace {
@@ -24,18 +25,21 @@ FloatSurvey survey(std::span<const T> values, pool::Interruption& interruption) 
     const std::size_t rows = values.size();
     const std::size_t pieces = pool::piece_count(rows);
     std::vector<FloatSurvey> found(pieces);
+    const T* const data = values.data();
     pool::run_tasks(pieces, [&](std::size_t p, const pool::Checkpoint& checkpoint) {
-        const pool::RowRange range = pool::piece_rows(rows, pieces, p);
-        bool nan = false;
-        bool integers = true;
-        for (std::size_t r = range.begin; r < range.end; ++r) {
-            if ((r - range.begin) % pool::rows_between_checks == 0 && checkpoint.stop()) return;
-            const double v = values[r];
-            nan |= std::isnan(v);
-            // False for NaN and the infinities as well.
-            integers &= std::fabs(v) <= exact_limit && std::trunc(v) == v;
-        }
-        found[p] = FloatSurvey{nan, integers};
+        FloatSurvey piece;
+        for_each_block(pool::piece_rows(rows, pieces, p), checkpoint, [&](std::size_t begin, std::size_t end) {
+            bool nan = piece.nan;
+            bool integers = piece.integers;
+            for (std::size_t r = begin; r < end; ++r) {
+                const double v = data[r];
+                nan |= std::isnan(v);
+                // False for NaN and the infinities as well.
+                integers &= std::fabs(v) <= exact_limit && std::trunc(v) == v;
+            }
+            piece = FloatSurvey{nan, integers};
+        });
+        found[p] = piece;
     }, interruption);
     FloatSurvey all;
     for (const FloatSurvey& piece : found) {
@@ -56,12 +60,13 @@ CodedColumn float_codes(std::span<const T> values, pool::Interruption& interrupt
         return out;
     }
     const auto never_null = [](std::size_t) { return false; };
+    const T* const data = values.data();
     if (found.integers) {
         return coded_by_order_keys(
-            values.size(), [&](std::size_t r) { return order_key(static_cast<std::int64_t>(values[r])); },
+            values.size(), [data](std::size_t r) { return order_key(static_cast<std::int64_t>(data[r])); },
             never_null, interruption);
     }
-    return coded_by_order_keys(values.size(), [&](std::size_t r) { return order_key(values[r]); }, never_null,
+    return coded_by_order_keys(values.size(), [data](std::size_t r) { return order_key(data[r]); }, never_null,
                                interruption);
 }
 

@@ -5,6 +5,7 @@
 
 #include "keys/order_key_codes.hpp"
 #include "keys/order_keys.hpp"
+#include "keys/row_blocks.hpp"
 
 namespace orven::keys {
 namespace {
@@ -34,10 +35,10 @@ private:
 template <class T>
 CodedColumn integer_codes(std::span<const T> values, std::optional<std::int64_t> null_value,
                           pool::Interruption& interruption) {
-    const NullTest<T> is_null(null_value);
+    const T* const data = values.data();
     return coded_by_order_keys(
-        values.size(), [&](std::size_t r) { return order_key(values[r]); },
-        [&](std::size_t r) { return is_null(values[r]); }, interruption);
+        values.size(), [data](std::size_t r) { return order_key(data[r]); },
+        [data, is_null = NullTest<T>(null_value)](std::size_t r) { return is_null(data[r]); }, interruption);
 }
 
 template <class T>
@@ -50,21 +51,25 @@ CodedColumn category_codes(std::span<const T> values, std::span<const std::uint3
     std::uint32_t* codes = out.codes.codes.get();
     const std::size_t pieces = pool::piece_count(rows);
     std::vector<CodingOutcome> found(pieces, CodingOutcome::coded);
+    const T* const data = values.data();
+    const std::uint32_t* const rank = ranks.data();
+    const std::uint64_t categories = ranks.size();
     pool::run_tasks(pieces, [&](std::size_t p, const pool::Checkpoint& checkpoint) {
-        const pool::RowRange range = pool::piece_rows(rows, pieces, p);
-        for (std::size_t r = range.begin; r < range.end; ++r) {
-            if ((r - range.begin) % pool::rows_between_checks == 0 && checkpoint.stop()) return;
-            const T v = values[r];
-            if (is_null(v)) {
-                found[p] = CodingOutcome::null_found;
-                return;
+        const NullTest<T> null_test = is_null;
+        CodingOutcome outcome = CodingOutcome::coded;
+        for_each_block(pool::piece_rows(rows, pieces, p), checkpoint, [&](std::size_t begin, std::size_t end) {
+            for (std::size_t r = begin; r < end && outcome == CodingOutcome::coded; ++r) {
+                const T v = data[r];
+                if (null_test(v)) {
+                    outcome = CodingOutcome::null_found;
+                } else if (v < 0 || static_cast<std::uint64_t>(v) >= categories) {
+                    outcome = CodingOutcome::category_out_of_range;
+                } else {
+                    codes[r] = rank[static_cast<std::size_t>(v)];
+                }
             }
-            if (v < 0 || static_cast<std::uint64_t>(v) >= ranks.size()) {
-                found[p] = CodingOutcome::category_out_of_range;
-                return;
-            }
-            codes[r] = ranks[static_cast<std::size_t>(v)];
-        }
+        });
+        found[p] = outcome;
     }, interruption);
     for (const CodingOutcome outcome : found) {
         if (outcome != CodingOutcome::coded) {

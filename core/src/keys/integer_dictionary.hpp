@@ -46,6 +46,9 @@ public:
         return code;
     }
 
+    // The hash that places a key, its high bits left for a partition.
+    static std::uint64_t hash(std::uint64_t key) noexcept { return mix(key); }
+
     std::size_t size() const noexcept { return keys_.size(); }
     std::uint64_t key(std::uint32_t code) const noexcept { return keys_[code]; }
     std::span<const std::uint64_t> keys() const noexcept { return keys_; }

@@ -16,7 +16,7 @@
 #include "keys/float_codes.hpp"
 #include "keys/integer_codes.hpp"
 #include "keys/string_dictionary.hpp"
-#include "keys/task_numbering.hpp"
+#include "keys/row_numbering.hpp"
 #include "keys/utf8.hpp"
 
 namespace orven::keys {

@@ -17,8 +17,9 @@
 #include "keys/coded_column.hpp"
 #include "keys/direct_range.hpp"
 #include "keys/integer_dictionary.hpp"
+#include "keys/row_blocks.hpp"
 #include "keys/stride.hpp"
-#include "keys/task_numbering.hpp"
+#include "keys/row_numbering.hpp"
 #include "memory/row_buffer.hpp"
 #include "pool/row_passes.hpp"
 
@@ -34,7 +35,9 @@ struct KeyBounds {
     bool empty() const noexcept { return low > high; }
 };
 
-// The bounds of rows [0, rows), or null set once a row is null.
+// The bounds of rows [0, rows), and whether a row is null.  `key_of` and
+// `is_null` are called by value on the workers: they should capture the
+// column's pointer, not a reference to it.
 template <class KeyOf, class IsNull>
 KeyBounds key_bounds(std::size_t rows, KeyOf key_of, IsNull is_null, pool::Interruption& interruption) {
     const std::size_t pieces = pool::piece_count(rows);
@@ -43,20 +46,26 @@ KeyBounds key_bounds(std::size_t rows, KeyOf key_of, IsNull is_null, pool::Inter
     pool::run_tasks(pieces, [&](std::size_t p, const pool::Checkpoint& checkpoint) {
         const pool::RowRange range = pool::piece_rows(rows, pieces, p);
         if (range.begin == range.end) return;
-        KeyBounds bounds;
         const std::uint64_t first = key_of(range.begin);
-        bool null = false;
-        for (std::size_t r = range.begin; r < range.end; ++r) {
-            if ((r - range.begin) % pool::rows_between_checks == 0 && checkpoint.stop()) return;
-            null |= is_null(r);
-            const std::uint64_t key = key_of(r);
-            bounds.low = std::min(bounds.low, key);
-            bounds.high = std::max(bounds.high, key);
-            // Once the step is 1 every difference is a multiple of it.
-            if (bounds.stride.step() != 1) bounds.stride.include(key >= first ? key - first : first - key);
-        }
-        bounds.null = null;
-        found[p] = bounds;
+        KeyBounds piece{first, first, Stride(), false};
+        const bool whole = for_each_block(range, checkpoint, [&](std::size_t begin, std::size_t end) {
+            // In locals for the loop: the compiler keeps them in registers.
+            std::uint64_t low = piece.low;
+            std::uint64_t high = piece.high;
+            Stride stride = piece.stride;
+            bool null = piece.null;
+            for (std::size_t r = begin; r < end; ++r) {
+                null |= is_null(r);
+                const std::uint64_t key = key_of(r);
+                low = std::min(low, key);
+                high = std::max(high, key);
+                // Once the step is 1 every difference is a multiple of it.
+                if (stride.step() != 1) stride.include(key >= first ? key - first : first - key);
+            }
+            piece = KeyBounds{low, high, stride, null};
+        });
+        if (!whole) return;
+        found[p] = piece;
         firsts[p] = first;
     }, interruption);
     KeyBounds all;
@@ -95,12 +104,13 @@ CodedColumn coded_by_order_keys(std::size_t rows, KeyOf key_of, IsNull is_null,
     if (last < direct_range_limit(rows)) {
         std::uint32_t* target = codes.get();
         const std::size_t pieces = pool::piece_count(rows);
+        const std::uint64_t low = bounds.low;
         pool::run_tasks(pieces, [&](std::size_t p, const pool::Checkpoint& checkpoint) {
-            const pool::RowRange range = pool::piece_rows(rows, pieces, p);
-            for (std::size_t r = range.begin; r < range.end; ++r) {
-                if ((r - range.begin) % pool::rows_between_checks == 0 && checkpoint.stop()) return;
-                target[r] = static_cast<std::uint32_t>(stride.quotient(key_of(r) - bounds.low));
-            }
+            for_each_block(pool::piece_rows(rows, pieces, p), checkpoint, [&](std::size_t begin, std::size_t end) {
+                for (std::size_t r = begin; r < end; ++r) {
+                    target[r] = static_cast<std::uint32_t>(stride.quotient(key_of(r) - low));
+                }
+            });
         }, interruption);
         out.codes.codes = std::move(codes);
         out.codes.range = last + 1;

@@ -64,7 +64,6 @@ void StringDictionary::rehash_short(std::size_t capacity) {
     std::vector<ShortSlot> old = std::move(short_slots_);
     short_slots_.assign(capacity, ShortSlot{});
     short_mask_ = capacity - 1;
-    short_shift_ = 64 - static_cast<unsigned>(std::countr_zero(capacity));
     for (const ShortSlot& entry : old) {
         if (entry.code == empty) continue;
         std::size_t slot = short_slot(entry.key);

@@ -81,6 +81,10 @@ public:
         return add_short(key, slot);
     }
 
+    // A hash of the bytes, over all of them (the slot of a long string; the
+    // partition of any).
+    static std::uint64_t hash(std::string_view text) noexcept;
+
     std::size_t size() const noexcept { return ends_.size(); }
     std::string_view text(std::uint32_t code) const noexcept {
         const std::size_t begin = code == 0 ? 0 : ends_[code - 1];
@@ -104,13 +108,13 @@ private:
         std::uint32_t code = empty;
     };
 
-    // One multiply, the slot taken from the product's high bits: the
-    // lookup of every row of a string column goes through here.
+    // The lookup of every row of a string column goes through here.  Names
+    // of sensors and ids differ in few bits of few bytes (the digits of
+    // "sensor_0012345"), so every bit of the key goes through the full
+    // finaliser: a multiply alone leaves such keys clustered.
     std::size_t short_slot(const ShortKey& key) const noexcept {
-        const std::uint64_t folded = key.low ^ std::rotl(key.high, 32) ^ (std::uint64_t{key.length} << 56);
-        return static_cast<std::size_t>((folded * 0x9e3779b97f4a7c15ULL) >> short_shift_);
+        return static_cast<std::size_t>(mix(key.low ^ (std::uint64_t{key.length} << 56), key.high) & short_mask_);
     }
-    static std::uint64_t hash(std::string_view text) noexcept;
     std::uint32_t add_short(const ShortKey& key, std::size_t slot);
     std::uint32_t append(std::string_view text);
     void rehash_short(std::size_t capacity);
@@ -121,7 +125,6 @@ private:
     std::vector<ShortSlot> short_slots_;
     std::size_t short_count_ = 0;
     std::size_t short_mask_ = 0;
-    unsigned short_shift_ = 64;
     std::vector<LongSlot> long_slots_;
     std::size_t long_count_ = 0;
     std::size_t long_mask_ = 0;

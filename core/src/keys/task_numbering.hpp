@@ -14,9 +14,9 @@
 // within the partition, and each task's table maps its codes to ranks.
 //
 // Cost: the row pass is one lookup a row in a table of the task's distinct
-// values; the merge reads each
-// task's distinct values a few times, binary-searches the splitters once
-// for each, and sorts each distinct value once, all on the pool.  Worst
+// values; the merge reads each task's distinct values a few times, finds
+// each one's partition among the splitters, and sorts each distinct value
+// once, all on the pool.  Worst
 // case: the tasks' values all differ and each is met in every task, so the
 // merge handles tasks x distinct values.  Memory: the dictionaries, about
 // 40 bytes a distinct value of each task, and the tables.
@@ -223,43 +223,18 @@ private:
     std::vector<KeyCodes::Part> parts_;
 };
 
-// Rows [0, rows) numbered by tasks of consecutive rows:
-// codes[r] = dictionary.code_of(key_of(r)).
-//
-// With `sorted` (integer keys), the distinct keys in ascending order too.
-template <class Dictionary, class KeyOf>
-KeyCodes number_rows(std::size_t rows, memory::RowBuffer<std::uint32_t> codes, KeyOf key_of,
-                     pool::Interruption& interruption, std::vector<typename Dictionary::Key>* sorted = nullptr) {
-    // One task a worker: the more tasks, the more often a value is met in
-    // several and merged more than once.
-    TaskNumbering<Dictionary> numbering(std::min(pool::piece_count(rows), pool::global_pool().num_threads()));
-    const std::size_t tasks = numbering.tasks();
-    std::uint32_t* out = codes.get();
-    pool::run_tasks(tasks, [&](std::size_t t, const pool::Checkpoint& checkpoint) {
-        const pool::RowRange range = pool::piece_rows(rows, tasks, t);
-        if (range.begin == range.end) return;
-        Dictionary& dictionary = numbering.dictionary(t);
-        for (std::size_t r = range.begin; r < range.end; ++r) {
-            if ((r - range.begin) % pool::rows_between_checks == 0 && checkpoint.stop()) return;
-            out[r] = dictionary.code_of(key_of(r));
-        }
-    }, interruption);
-    for (std::size_t t = 0; t < tasks; ++t) {
-        const pool::RowRange range = pool::piece_rows(rows, tasks, t);
-        numbering.add_rows(range.begin, range.end, t);
-    }
-    KeyCodes result;
+// numbering.finish_into(out, ...), with the sorted values where asked
+// for and the keys are integers.
+template <class Dictionary>
+void finish_numbering(TaskNumbering<Dictionary>& numbering, KeyCodes& out, pool::Interruption& interruption,
+                      std::vector<typename Dictionary::Key>* sorted) {
     if constexpr (std::is_integral_v<typename Dictionary::Key>) {
         if (sorted != nullptr) {
-            numbering.finish_into(result, interruption, *sorted);
-        } else {
-            numbering.finish_into(result, interruption);
+            numbering.finish_into(out, interruption, *sorted);
+            return;
         }
-    } else {
-        numbering.finish_into(result, interruption);
     }
-    result.codes = std::move(codes);
-    return result;
+    numbering.finish_into(out, interruption);
 }
 
 }  // namespace orven::keys

@@ -1,0 +1,144 @@
+#pragma once
+
+// Rows numbered by hash partitions, for columns of many distinct values:
+// every pass streams through memory, and every lookup goes to a table
+// small enough for the cache.
+//
+// Algorithm: radix partitioning, as in partitioned hash joins (P. A.
+// Boncz, S. Manegold and M. L. Kersten, "Database architecture optimized
+// for the new bottleneck: memory access", VLDB 1999), in four passes on
+// the pool.  (1) Each row's partition, the top 8 bits of its value's hash,
+// is written down and counted per task.  (2) The rows are scattered into
+// partition order, stable by task: integers as their values, other keys as
+// row numbers.  (3) Each partition numbers its values in a dictionary of
+// its own, writing the codes over what it scattered; the partitions'
+// dictionaries, whose values are disjoint, are merged into one numbering
+// in value order (task_numbering.hpp), and each partition rewrites its
+// codes as ranks.  (4) The scatter is replayed: each
+// task walks its rows again and takes every row's rank from its
+// partition's next code, so the codes come back in row order without a
+// row number stored.
+//
+// Cost: about 40 bytes of memory traffic a row for integers, all of it
+// sequential save the 256 write streams of the scatter; a lookup a row in
+// a table of the partition's values.  Worst case: values whose hashes
+// share their top bits (none, with a finalising hash) would fall in one
+// partition, as large as the whole.  Memory: 1 byte a row for the
+// partitions and 8 (integers) or 4 (row numbers) for the scatter, beside
+// the codes themselves.
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <type_traits>
+#include <vector>
+
+#include "keys/key_codes.hpp"
+#include "keys/row_blocks.hpp"
+#include "keys/task_numbering.hpp"
+#include "memory/row_buffer.hpp"
+#include "pool/row_passes.hpp"
+
+namespace orven::keys {
+
+template <class Dictionary, class KeyOf>
+KeyCodes numbered_by_partitions(std::size_t rows, memory::RowBuffer<std::uint32_t> codes, KeyOf key_of,
+                                pool::Interruption& interruption,
+                                std::vector<typename Dictionary::Key>* sorted = nullptr) {
+    using Key = typename Dictionary::Key;
+    // Integers travel as themselves; texts as the rows that hold them.
+    using Carried = std::conditional_t<std::is_integral_v<Key>, Key, std::uint32_t>;
+    constexpr unsigned partition_bits = 8;
+    constexpr std::size_t partitions = std::size_t{1} << partition_bits;
+    using Counts = std::array<std::size_t, partitions>;
+
+    const std::size_t tasks = pool::piece_count(rows);
+    auto partition = memory::row_buffer<std::uint8_t>(rows);
+    std::vector<Counts> counts(tasks);
+    pool::run_tasks(tasks, [&](std::size_t t, const pool::Checkpoint& checkpoint) {
+        Counts count{};
+        std::uint8_t* const part = partition.get();
+        for_each_block(pool::piece_rows(rows, tasks, t), checkpoint, [&](std::size_t begin, std::size_t end) {
+            for (std::size_t r = begin; r < end; ++r) {
+                const auto p = static_cast<std::uint8_t>(Dictionary::hash(key_of(r)) >> (64 - partition_bits));
+                part[r] = p;
+                ++count[p];
+            }
+        });
+        counts[t] = count;
+    }, interruption);
+
+    // Partition p's rows from task 0, then task 1, ...: where each task's
+    // share of each partition starts, and where each partition starts.
+    std::vector<Counts> starts(tasks);
+    std::vector<std::size_t> partition_start(partitions + 1, 0);
+    std::size_t at = 0;
+    for (std::size_t p = 0; p < partitions; ++p) {
+        partition_start[p] = at;
+        for (std::size_t t = 0; t < tasks; ++t) {
+            starts[t][p] = at;
+            at += counts[t][p];
+        }
+    }
+    partition_start[partitions] = at;
+
+    auto scattered = memory::row_buffer<Carried>(rows);
+    pool::run_tasks(tasks, [&](std::size_t t, const pool::Checkpoint& checkpoint) {
+        Counts next = starts[t];
+        const std::uint8_t* const part = partition.get();
+        Carried* const target = scattered.get();
+        for_each_block(pool::piece_rows(rows, tasks, t), checkpoint, [&](std::size_t begin, std::size_t end) {
+            for (std::size_t r = begin; r < end; ++r) {
+                if constexpr (std::is_integral_v<Key>) {
+                    target[next[part[r]]++] = key_of(r);
+                } else {
+                    target[next[part[r]]++] = static_cast<std::uint32_t>(r);
+                }
+            }
+        });
+    }, interruption);
+
+    // Each partition's codes are written over what it scattered, in place.
+    TaskNumbering<Dictionary> numbering(partitions);
+    pool::run_tasks(partitions, [&](std::size_t p, const pool::Checkpoint& checkpoint) {
+        Dictionary& dictionary = numbering.dictionary(p);
+        Carried* const carried = scattered.get();
+        for_each_block(pool::RowRange{partition_start[p], partition_start[p + 1]}, checkpoint,
+                       [&](std::size_t begin, std::size_t end) {
+            for (std::size_t i = begin; i < end; ++i) {
+                if constexpr (std::is_integral_v<Key>) {
+                    carried[i] = dictionary.code_of(carried[i]);
+                } else {
+                    carried[i] = dictionary.code_of(key_of(carried[i]));
+                }
+            }
+        });
+    }, interruption);
+
+    KeyCodes ranks;
+    finish_numbering(numbering, ranks, interruption, sorted);
+    pool::run_tasks(partitions, [&](std::size_t p, const pool::Checkpoint&) {
+        const std::uint32_t* const rank = ranks.tables[p].data();
+        Carried* const carried = scattered.get();
+        for (std::size_t i = partition_start[p]; i < partition_start[p + 1]; ++i) {
+            carried[i] = rank[static_cast<std::size_t>(carried[i])];
+        }
+    }, interruption);
+
+    pool::run_tasks(tasks, [&](std::size_t t, const pool::Checkpoint& checkpoint) {
+        Counts next = starts[t];
+        const std::uint8_t* const part = partition.get();
+        const Carried* const ranked = scattered.get();
+        std::uint32_t* const target = codes.get();
+        for_each_block(pool::piece_rows(rows, tasks, t), checkpoint, [&](std::size_t begin, std::size_t end) {
+            for (std::size_t r = begin; r < end; ++r) target[r] = static_cast<std::uint32_t>(ranked[next[part[r]]++]);
+        });
+    }, interruption);
+
+    KeyCodes out;
+    out.codes = std::move(codes);
+    out.range = ranks.range;
+    return out;
+}
+
+}  // namespace orven::keys
