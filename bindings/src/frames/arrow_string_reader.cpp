@@ -6,11 +6,15 @@
 // tasks, each numbering its strings in a dictionary of its own; the
 // entries of each dictionary-encoded batch are numbered by one task
 // (batches that share one dictionary, as a categorical's chunks often do,
-// share its numbering), and their rows then read their entry's code.  The
+// share its numbering; where all share one, it is numbered on the pool),
+// and their rows then read their entry's code.  The
 // dictionaries are merged at the end into one numbering in byte order
-// (keys/task_numbering.hpp).
+// (keys/task_numbering.hpp).  Where a task's dictionary outgrows the cache
+// (keys/row_numbering.hpp), the rows are numbered by partitions of their
+// texts instead.
 
 #include <algorithm>
+#include <atomic>
 #include <cstring>
 #include <memory>
 #include <optional>
@@ -22,6 +26,8 @@
 #include "frames/key_readers.hpp"
 #include "frames/released_interpreter.hpp"
 #include "keys/string_dictionary.hpp"
+#include "keys/partitioned_numbering.hpp"
+#include "keys/row_numbering.hpp"
 #include "keys/task_numbering.hpp"
 #include "memory/row_buffer.hpp"
 #include "pool/row_passes.hpp"
@@ -116,6 +122,47 @@ void code_strings(const ArrowArray& array, std::int64_t offset, std::int64_t len
         case Layout::offsets64: code_offset_strings<std::int64_t>(array, offset, length, dictionary, out); break;
         case Layout::views: code_view_strings(array, offset, length, dictionary, out); break;
         case Layout::unknown: break;
+    }
+}
+
+// String `i` (the offset already added) of an array of one layout.
+std::string_view string_at(const ArrowArray& array, Layout layout, std::int64_t i) noexcept {
+    if (layout == Layout::views) {
+        const char* view = static_cast<const char*>(array.buffers[1]) + 16 * i;
+        std::int32_t size;
+        std::memcpy(&size, view, 4);
+        if (size <= 12) return std::string_view(view + 4, static_cast<std::size_t>(size));
+        std::int32_t buffer;
+        std::int32_t at;
+        std::memcpy(&buffer, view + 8, 4);
+        std::memcpy(&at, view + 12, 4);
+        return std::string_view(static_cast<const char*>(array.buffers[2 + buffer]) + at, static_cast<std::size_t>(size));
+    }
+    const char* data = static_cast<const char*>(array.buffers[2]);
+    std::int64_t begin;
+    std::int64_t end;
+    if (layout == Layout::offsets32) {
+        begin = static_cast<const std::int32_t*>(array.buffers[1])[i];
+        end = static_cast<const std::int32_t*>(array.buffers[1])[i + 1];
+    } else {
+        begin = static_cast<const std::int64_t*>(array.buffers[1])[i];
+        end = static_cast<const std::int64_t*>(array.buffers[1])[i + 1];
+    }
+    return std::string_view(data + begin, static_cast<std::size_t>(end - begin));
+}
+
+// Index `i` (the offset already added) of an array of dictionary indices.
+std::int64_t index_at(const ArrowArray& array, char format, std::int64_t i) noexcept {
+    const void* indices = array.buffers[1];
+    switch (format) {
+        case 'c': return static_cast<const std::int8_t*>(indices)[i];
+        case 'C': return static_cast<const std::uint8_t*>(indices)[i];
+        case 's': return static_cast<const std::int16_t*>(indices)[i];
+        case 'S': return static_cast<const std::uint16_t*>(indices)[i];
+        case 'i': return static_cast<const std::int32_t*>(indices)[i];
+        case 'I': return static_cast<const std::uint32_t*>(indices)[i];
+        case 'l': return static_cast<const std::int64_t*>(indices)[i];
+        default: return static_cast<std::int64_t>(static_cast<const std::uint64_t*>(indices)[i]);
     }
 }
 
@@ -284,6 +331,99 @@ std::vector<Unit> cut(const std::vector<Unit>& units, std::size_t most) {
     return pieces;
 }
 
+// The text of any row of the column, by the batch that holds it: what the
+// rows are numbered by when they hold too many distinct strings for a
+// dictionary a task (keys/partitioned_numbering.hpp).  Dictionary indices
+// have been checked to be in range before.
+class ArrowTexts {
+public:
+    explicit ArrowTexts(const ReadBatches& read) : layout_(read.layout), index_format_(read.index_format) {
+        for (const Unit& unit : read.plain) spans_.push_back(Span{unit, nullptr});
+        for (const EncodedBatch& batch : read.encoded) spans_.push_back(Span{batch.rows, read.entries[batch.entries].values});
+        std::sort(spans_.begin(), spans_.end(),
+                  [](const Span& a, const Span& b) { return a.rows.first_row < b.rows.first_row; });
+        for (const Span& span : spans_) first_rows_.push_back(span.rows.first_row);
+    }
+
+    std::string_view operator()(std::size_t row) const noexcept {
+        const auto after = std::upper_bound(first_rows_.begin(), first_rows_.end(), row);
+        const Span& span = spans_[static_cast<std::size_t>(after - first_rows_.begin()) - 1];
+        const auto i = span.rows.offset + static_cast<std::int64_t>(row - span.rows.first_row);
+        if (span.entries == nullptr) return string_at(*span.rows.array, layout_, i);
+        const std::int64_t entry = index_at(*span.rows.array, index_format_, i);
+        return string_at(*span.entries, layout_, span.entries->offset + entry);
+    }
+
+private:
+    struct Span {
+        Unit rows;
+        const ArrowArray* entries;  // null for a plain batch
+    };
+    Layout layout_;
+    char index_format_;
+    std::vector<Span> spans_;
+    std::vector<std::size_t> first_rows_;
+};
+
+// Whether every dictionary index of the encoded batches is in range.
+bool indices_in_range(const ReadBatches& read, std::size_t unit_rows, pool::Interruption& interruption) {
+    std::vector<Unit> units;
+    std::vector<std::size_t> sizes;
+    for (const EncodedBatch& batch : read.encoded) {
+        for (const Unit& unit : cut({batch.rows}, unit_rows)) {
+            units.push_back(unit);
+            sizes.push_back(static_cast<std::size_t>(read.entries[batch.entries].values->length));
+        }
+    }
+    std::vector<char> within(units.size(), 1);
+    pool::run_tasks(units.size(), [&](std::size_t u, const pool::Checkpoint&) {
+        with_index_type(read.index_format, [&] <class Index> {
+            within[u] = indices_within<Index>(*units[u].array, units[u].offset, units[u].length, sizes[u]) ? 1 : 0;
+        });
+    }, interruption);
+    return std::find(within.begin(), within.end(), 0) == within.end();
+}
+
+// The codes of every row of `read`, numbered by partitions of their texts.
+KeyCodes coded_by_partitions(const ReadBatches& read, std::size_t rows, pool::Interruption& interruption) {
+    return keys::numbered_by_partitions<StringDictionary>(rows, memory::row_buffer<std::uint32_t>(rows),
+                                                          ArrowTexts(read), interruption);
+}
+
+// The codes of a column whose batches all index one array of entries (a
+// categorical's): the entries numbered (keys/row_numbering.hpp), then each
+// row given its entry's rank.  Entries that no row uses leave gaps.
+std::optional<KeyCodes> coded_by_one_dictionary(ReadBatches& read, std::size_t rows, std::size_t unit_rows,
+                                                pool::Interruption& interruption) {
+    if (!indices_in_range(read, unit_rows, interruption)) return std::nullopt;
+    Entries& entries = read.entries[0];
+    const ArrowArray* const values = entries.values;
+    const auto count = static_cast<std::size_t>(values->length);
+    const Layout layout = read.layout;
+    KeyCodes numbered = keys::number_rows<StringDictionary>(
+        count, memory::row_buffer<std::uint32_t>(count),
+        [values, layout](std::size_t i) { return string_at(*values, layout, values->offset + static_cast<std::int64_t>(i)); },
+        interruption);
+    entries.codes.assign(numbered.codes.get(), numbered.codes.get() + count);
+    for (const KeyCodes::Part& part : numbered.parts) {
+        for (std::size_t i = part.begin; i < part.end; ++i) entries.codes[i] = numbered.tables[part.table][entries.codes[i]];
+    }
+    std::vector<Unit> units;
+    for (const EncodedBatch& batch : read.encoded) {
+        for (const Unit& unit : cut({batch.rows}, unit_rows)) units.push_back(unit);
+    }
+    auto codes = memory::row_buffer<std::uint32_t>(rows);
+    pool::run_tasks(units.size(), [&](std::size_t u, const pool::Checkpoint&) {
+        with_index_type(read.index_format, [&] <class Index> {
+            map_indices<Index>(*units[u].array, units[u].offset, units[u].length, entries.codes, codes.get() + units[u].first_row);
+        });
+    }, interruption);
+    KeyCodes out;
+    out.codes = std::move(codes);
+    out.range = numbered.range;
+    return out;
+}
+
 // The codes of every row of `read`, on the pool; empty when a dictionary
 // index is out of range.
 std::optional<KeyCodes> coded_batches(ReadBatches& read, std::size_t rows, pool::Interruption& interruption) {
@@ -291,28 +431,37 @@ std::optional<KeyCodes> coded_batches(ReadBatches& read, std::size_t rows, pool:
     // of them; one more for each distinct entry array.
     const std::size_t tasks = pool::piece_count(rows);
     const std::size_t unit_rows = std::max<std::size_t>(rows / tasks + 1, pool::rows_between_checks);
+    if (read.plain.empty() && read.entries.size() == 1) return coded_by_one_dictionary(read, rows, unit_rows, interruption);
     const std::vector<Unit> units = cut(read.plain, unit_rows);
     const std::size_t entry_count = read.entries.size();
     keys::TaskNumbering<StringDictionary> numbering(tasks + entry_count);
     auto codes = memory::row_buffer<std::uint32_t>(rows);
     const auto first_unit = [&](std::size_t t) { return units.size() * t / tasks; };
+    std::atomic<bool> many{false};
     pool::run_tasks(tasks + entry_count, [&](std::size_t t, const pool::Checkpoint& checkpoint) {
+        StringDictionary& dictionary = numbering.dictionary(t);
         if (t >= tasks) {
             Entries& entries = read.entries[t - tasks];
-            code_strings(*entries.values, entries.values->offset, entries.values->length, read.layout,
-                         numbering.dictionary(t), entries.codes.data());
+            code_strings(*entries.values, entries.values->offset, entries.values->length, read.layout, dictionary,
+                         entries.codes.data());
+            if (dictionary.size() > keys::cache_values) many.store(true, std::memory_order_relaxed);
             return;
         }
         for (std::size_t u = first_unit(t); u < first_unit(t + 1); ++u) {
             const Unit& unit = units[u];
             const auto step = static_cast<std::int64_t>(pool::rows_between_checks);
             for (std::int64_t at = 0; at < unit.length; at += step) {
-                if (checkpoint.stop()) return;
-                code_strings(*unit.array, unit.offset + at, std::min(unit.length - at, step), read.layout,
-                             numbering.dictionary(t), codes.get() + unit.first_row + at);
+                if (checkpoint.stop() || many.load(std::memory_order_relaxed)) return;
+                code_strings(*unit.array, unit.offset + at, std::min(unit.length - at, step), read.layout, dictionary,
+                             codes.get() + unit.first_row + at);
+                if (dictionary.size() > keys::cache_values) many.store(true, std::memory_order_relaxed);
             }
         }
     }, interruption);
+    if (many.load(std::memory_order_relaxed)) {
+        if (!indices_in_range(read, unit_rows, interruption)) return std::nullopt;
+        return coded_by_partitions(read, rows, interruption);
+    }
     for (std::size_t t = 0; t < tasks; ++t) {
         for (std::size_t u = first_unit(t); u < first_unit(t + 1); ++u) {
             numbering.add_rows(units[u].first_row, units[u].first_row + static_cast<std::size_t>(units[u].length), t);

@@ -9,8 +9,8 @@
 // for the new bottleneck: memory access", VLDB 1999), in four passes on
 // the pool.  (1) Each row's partition, the top 8 bits of its value's hash,
 // is written down and counted per task.  (2) The rows are scattered into
-// partition order, stable by task: integers as their values, other keys as
-// row numbers.  (3) Each partition numbers its values in a dictionary of
+// partition order, stable by task: integers as their values, strings of
+// up to 15 bytes as their bytes, longer ones as their row numbers.  (3) Each partition numbers its values in a dictionary of
 // its own, writing the codes over what it scattered; the partitions'
 // dictionaries, whose values are disjoint, are merged into one numbering
 // in value order (task_numbering.hpp), and each partition rewrites its
@@ -24,30 +24,82 @@
 // a table of the partition's values.  Worst case: values whose hashes
 // share their top bits (none, with a finalising hash) would fall in one
 // partition, as large as the whole.  Memory: 1 byte a row for the
-// partitions and 8 (integers) or 4 (row numbers) for the scatter, beside
-// the codes themselves.
+// partitions and 8 (integers) or 16 (strings) for the scatter, beside the
+// codes themselves.
 
 #include <array>
 #include <cstddef>
 #include <cstdint>
-#include <type_traits>
+#include <string_view>
 #include <vector>
 
+#include "keys/integer_dictionary.hpp"
 #include "keys/key_codes.hpp"
 #include "keys/row_blocks.hpp"
+#include "keys/string_dictionary.hpp"
 #include "keys/task_numbering.hpp"
 #include "memory/row_buffer.hpp"
 #include "pool/row_passes.hpp"
 
 namespace orven::keys {
 
+// What a row carries through the scatter, for each kind of dictionary,
+// and how its code is written over it afterwards.
+template <class Dictionary>
+struct Carried;
+
+// Integers travel as themselves.
+template <>
+struct Carried<IntegerDictionary> {
+    using Value = std::uint64_t;
+    template <class KeyOf>
+    static Value carry(const KeyOf& key_of, std::size_t row) noexcept {
+        return key_of(row);
+    }
+    template <class KeyOf>
+    static std::uint32_t code_of(IntegerDictionary& dictionary, const KeyOf&, const Value& value) {
+        return dictionary.code_of(value);
+    }
+    static void set_code(Value& value, std::uint32_t code) noexcept { value = code; }
+    static std::uint32_t code(const Value& value) noexcept { return static_cast<std::uint32_t>(value); }
+};
+
+// Strings of up to 15 bytes travel as their bytes, the length in the
+// high word's top byte (the 16th byte, which they lack), so that the
+// partition pass reads them in sequence; longer ones as their row, marked
+// by 0xff there, and are read again from the column.
+template <>
+struct Carried<StringDictionary> {
+    struct Value {
+        std::uint64_t low;
+        std::uint64_t high;
+    };
+    static constexpr std::uint64_t bytes_below_top = (std::uint64_t{1} << 56) - 1;
+    static constexpr std::uint64_t long_mark = 0xff;
+
+    template <class KeyOf>
+    static Value carry(const KeyOf& key_of, std::size_t row) noexcept {
+        const std::string_view text = key_of(row);
+        if (text.size() > 15) return Value{row, long_mark << 56};
+        const ShortKey key = ShortKey::copy(text.data(), static_cast<std::uint32_t>(text.size()));
+        return Value{key.low, key.high | (std::uint64_t{key.length} << 56)};
+    }
+    template <class KeyOf>
+    static std::uint32_t code_of(StringDictionary& dictionary, const KeyOf& key_of, const Value& value) {
+        const std::uint64_t length = value.high >> 56;
+        if (length == long_mark) return dictionary.code_of(key_of(static_cast<std::size_t>(value.low)));
+        return dictionary.code_of(ShortKey{value.low, value.high & bytes_below_top, static_cast<std::uint32_t>(length)});
+    }
+    static void set_code(Value& value, std::uint32_t code) noexcept { value.low = code; }
+    static std::uint32_t code(const Value& value) noexcept { return static_cast<std::uint32_t>(value.low); }
+};
+
 template <class Dictionary, class KeyOf>
 KeyCodes numbered_by_partitions(std::size_t rows, memory::RowBuffer<std::uint32_t> codes, KeyOf key_of,
                                 pool::Interruption& interruption,
                                 std::vector<typename Dictionary::Key>* sorted = nullptr) {
-    using Key = typename Dictionary::Key;
-    // Integers travel as themselves; texts as the rows that hold them.
-    using Carried = std::conditional_t<std::is_integral_v<Key>, Key, std::uint32_t>;
+    using Carrier = Carried<Dictionary>;
+    using Value = typename Carrier::Value;
     constexpr unsigned partition_bits = 8;
     constexpr std::size_t partitions = std::size_t{1} << partition_bits;
     using Counts = std::array<std::size_t, partitions>;
@@ -82,35 +134,26 @@ KeyCodes numbered_by_partitions(std::size_t rows, memory::RowBuffer<std::uint32_
     }
     partition_start[partitions] = at;
 
-    auto scattered = memory::row_buffer<Carried>(rows);
+    auto scattered = memory::row_buffer<Value>(rows);
     pool::run_tasks(tasks, [&](std::size_t t, const pool::Checkpoint& checkpoint) {
         Counts next = starts[t];
         const std::uint8_t* const part = partition.get();
-        Carried* const target = scattered.get();
+        Value* const target = scattered.get();
         for_each_block(pool::piece_rows(rows, tasks, t), checkpoint, [&](std::size_t begin, std::size_t end) {
-            for (std::size_t r = begin; r < end; ++r) {
-                if constexpr (std::is_integral_v<Key>) {
-                    target[next[part[r]]++] = key_of(r);
-                } else {
-                    target[next[part[r]]++] = static_cast<std::uint32_t>(r);
-                }
-            }
+            for (std::size_t r = begin; r < end; ++r) target[next[part[r]]++] = Carrier::carry(key_of, r);
         });
     }, interruption);
 
     // Each partition's codes are written over what it scattered, in place.
     TaskNumbering<Dictionary> numbering(partitions);
+    numbering.values_are_disjoint();
     pool::run_tasks(partitions, [&](std::size_t p, const pool::Checkpoint& checkpoint) {
         Dictionary& dictionary = numbering.dictionary(p);
-        Carried* const carried = scattered.get();
+        Value* const carried = scattered.get();
         for_each_block(pool::RowRange{partition_start[p], partition_start[p + 1]}, checkpoint,
                        [&](std::size_t begin, std::size_t end) {
             for (std::size_t i = begin; i < end; ++i) {
-                if constexpr (std::is_integral_v<Key>) {
-                    carried[i] = dictionary.code_of(carried[i]);
-                } else {
-                    carried[i] = dictionary.code_of(key_of(carried[i]));
-                }
+                Carrier::set_code(carried[i], Carrier::code_of(dictionary, key_of, carried[i]));
             }
         });
     }, interruption);
@@ -119,19 +162,19 @@ KeyCodes numbered_by_partitions(std::size_t rows, memory::RowBuffer<std::uint32_
     finish_numbering(numbering, ranks, interruption, sorted);
     pool::run_tasks(partitions, [&](std::size_t p, const pool::Checkpoint&) {
         const std::uint32_t* const rank = ranks.tables[p].data();
-        Carried* const carried = scattered.get();
+        Value* const carried = scattered.get();
         for (std::size_t i = partition_start[p]; i < partition_start[p + 1]; ++i) {
-            carried[i] = rank[static_cast<std::size_t>(carried[i])];
+            Carrier::set_code(carried[i], rank[Carrier::code(carried[i])]);
         }
     }, interruption);
 
     pool::run_tasks(tasks, [&](std::size_t t, const pool::Checkpoint& checkpoint) {
         Counts next = starts[t];
         const std::uint8_t* const part = partition.get();
-        const Carried* const ranked = scattered.get();
+        const Value* const ranked = scattered.get();
         std::uint32_t* const target = codes.get();
         for_each_block(pool::piece_rows(rows, tasks, t), checkpoint, [&](std::size_t begin, std::size_t end) {
-            for (std::size_t r = begin; r < end; ++r) target[r] = static_cast<std::uint32_t>(ranked[next[part[r]]++]);
+            for (std::size_t r = begin; r < end; ++r) target[r] = Carrier::code(ranked[next[part[r]]++]);
         });
     }, interruption);
 

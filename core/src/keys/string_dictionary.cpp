@@ -12,7 +12,7 @@ StringDictionary::StringDictionary() {
     rehash_long(256);
 }
 
-std::uint64_t StringDictionary::hash(std::string_view text) noexcept {
+std::uint64_t StringDictionary::long_hash(std::string_view text) noexcept {
     std::uint64_t state = text.size();
     std::size_t at = 0;
     for (; at + 8 <= text.size(); at += 8) {
@@ -46,7 +46,7 @@ std::uint32_t StringDictionary::code_of(std::string_view text) {
     if (text.size() <= 16) {
         return code_of(ShortKey::copy(text.data(), static_cast<std::uint32_t>(text.size())));
     }
-    const std::uint64_t h = hash(text);
+    const std::uint64_t h = long_hash(text);
     std::size_t slot = h & long_mask_;
     while (true) {
         const LongSlot& entry = long_slots_[slot];

@@ -16,52 +16,9 @@
 #include <vector>
 
 #include "keys/hashing.hpp"
+#include "keys/short_key.hpp"
 
 namespace orven::keys {
-
-// Up to 16 bytes of a string, zero beyond its length, and the length.
-struct ShortKey {
-    std::uint64_t low = 0;
-    std::uint64_t high = 0;
-    std::uint32_t length = 0;
-
-    bool operator==(const ShortKey&) const = default;
-
-    // From `length` (<= 16) bytes at `text`.
-    static ShortKey copy(const char* text, std::uint32_t length) noexcept {
-        ShortKey key;
-        key.length = length;
-        char bytes[16] = {};
-        std::memcpy(bytes, text, length);
-        std::memcpy(&key.low, bytes, 8);
-        std::memcpy(&key.high, bytes + 8, 8);
-        return key;
-    }
-
-    // From `length` (<= 16) bytes at `text`, where 16 bytes may be read.
-    static ShortKey load(const char* text, std::uint32_t length) noexcept {
-        std::uint64_t low;
-        std::uint64_t high;
-        std::memcpy(&low, text, 8);
-        std::memcpy(&high, text + 8, 8);
-        return from_words(low, high, length);
-    }
-
-    // From two little-endian words that hold the string's bytes first.
-    static ShortKey from_words(std::uint64_t low, std::uint64_t high, std::uint32_t length) noexcept {
-        ShortKey key;
-        key.length = length;
-        key.low = low & word_mask(length);
-        key.high = high & word_mask(length > 8 ? length - 8 : 0);
-        return key;
-    }
-
-private:
-    // The first `bytes` bytes of a little-endian word.
-    static std::uint64_t word_mask(std::uint32_t bytes) noexcept {
-        return bytes >= 8 ? ~std::uint64_t{0} : (std::uint64_t{1} << (8 * bytes)) - 1;
-    }
-};
 
 class StringDictionary {
 public:
@@ -81,9 +38,17 @@ public:
         return add_short(key, slot);
     }
 
-    // A hash of the bytes, over all of them (the slot of a long string; the
-    // partition of any).
-    static std::uint64_t hash(std::string_view text) noexcept;
+    // A hash of the bytes (the partition of a string; the low bits pick
+    // its slot): names of sensors and ids differ in few bits of few bytes
+    // (the digits of "sensor_0012345"), so every bit goes through the full
+    // finaliser, since a multiply alone leaves such keys clustered.
+    static std::uint64_t hash(const ShortKey& key) noexcept {
+        return mix(key.low ^ (std::uint64_t{key.length} << 56), key.high);
+    }
+    static std::uint64_t hash(std::string_view text) noexcept {
+        return text.size() <= 16 ? hash(ShortKey::copy(text.data(), static_cast<std::uint32_t>(text.size())))
+                                 : long_hash(text);
+    }
 
     std::size_t size() const noexcept { return ends_.size(); }
     std::string_view text(std::uint32_t code) const noexcept {
@@ -108,13 +73,10 @@ private:
         std::uint32_t code = empty;
     };
 
-    // The lookup of every row of a string column goes through here.  Names
-    // of sensors and ids differ in few bits of few bytes (the digits of
-    // "sensor_0012345"), so every bit of the key goes through the full
-    // finaliser: a multiply alone leaves such keys clustered.
     std::size_t short_slot(const ShortKey& key) const noexcept {
-        return static_cast<std::size_t>(mix(key.low ^ (std::uint64_t{key.length} << 56), key.high) & short_mask_);
+        return static_cast<std::size_t>(hash(key) & short_mask_);
     }
+    static std::uint64_t long_hash(std::string_view text) noexcept;
     std::uint32_t add_short(const ShortKey& key, std::size_t slot);
     std::uint32_t append(std::string_view text);
     void rehash_short(std::size_t capacity);

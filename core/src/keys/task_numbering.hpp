@@ -43,6 +43,10 @@ public:
     explicit TaskNumbering(std::size_t tasks) : dictionaries_(std::max<std::size_t>(tasks, 1)) {}
 
     std::size_t tasks() const noexcept { return dictionaries_.size(); }
+
+    // Says that no value is in two dictionaries (they numbered disjoint
+    // shares of the values): the merge then needs no dictionary of its own.
+    void values_are_disjoint() noexcept { disjoint_ = true; }
     Dictionary& dictionary(std::size_t task) noexcept { return dictionaries_[task]; }
 
     // Rows [begin, end) of the codes hold codes of dictionary `task`.
@@ -172,19 +176,30 @@ private:
         std::vector<std::size_t> sizes(partitions);
         std::vector<std::vector<Key>> sorted_parts(sorted != nullptr ? partitions : 0);
         pool::run_tasks(partitions, [&](std::size_t p, const pool::Checkpoint&) {
-            Dictionary merged;
+            // Each distinct value once: where the dictionaries may share
+            // values, through a dictionary of the partition's own.
             std::vector<Key> keys;
-            if constexpr (requires { merged.reserve(std::size_t{0}); }) {
-                std::size_t most = 0;
-                for (std::size_t t = 0; t < task_count; ++t) most += buckets[t].of(p).size();
-                merged.reserve(most);
-            }
-            for (std::size_t t = 0; t < task_count; ++t) {
-                for (const std::uint32_t code : buckets[t].of(p)) {
-                    const Key key = dictionaries_[t].key(code);
-                    const std::uint32_t index = merged.code_of(key);
-                    if (index == keys.size()) keys.push_back(key);
-                    tables[t][code] = index;
+            if (disjoint_) {
+                for (std::size_t t = 0; t < task_count; ++t) {
+                    for (const std::uint32_t code : buckets[t].of(p)) {
+                        tables[t][code] = static_cast<std::uint32_t>(keys.size());
+                        keys.push_back(dictionaries_[t].key(code));
+                    }
+                }
+            } else {
+                Dictionary merged;
+                if constexpr (requires { merged.reserve(std::size_t{0}); }) {
+                    std::size_t most = 0;
+                    for (std::size_t t = 0; t < task_count; ++t) most += buckets[t].of(p).size();
+                    merged.reserve(most);
+                }
+                for (std::size_t t = 0; t < task_count; ++t) {
+                    for (const std::uint32_t code : buckets[t].of(p)) {
+                        const Key key = dictionaries_[t].key(code);
+                        const std::uint32_t index = merged.code_of(key);
+                        if (index == keys.size()) keys.push_back(key);
+                        tables[t][code] = index;
+                    }
                 }
             }
             const std::vector<std::uint32_t> order = Dictionary::order_of(keys);
@@ -196,7 +211,7 @@ private:
                 sorted_parts[p].resize(order.size());
                 for (std::size_t place = 0; place < order.size(); ++place) sorted_parts[p][place] = keys[order[place]];
             }
-            sizes[p] = merged.size();
+            sizes[p] = keys.size();
         }, interruption);
 
         std::vector<std::uint32_t> offsets(partitions);
@@ -221,6 +236,7 @@ private:
 
     std::vector<Dictionary> dictionaries_;
     std::vector<KeyCodes::Part> parts_;
+    bool disjoint_ = false;
 };
 
 // numbering.finish_into(out, ...), with the sorted values where asked

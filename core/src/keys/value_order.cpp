@@ -28,6 +28,8 @@
 #include <cstring>
 #include <utility>
 
+#include "keys/short_key.hpp"
+
 namespace orven::keys {
 namespace {
 
@@ -86,10 +88,17 @@ void sort_items(std::span<Item> items, std::span<Item> scratch) {
 
 // Up to 8 bytes of `text` from `at`, big-endian, zero beyond its end.
 std::uint64_t word_at(std::string_view text, std::size_t at) noexcept {
-    unsigned char bytes[8] = {};
-    if (at < text.size()) std::memcpy(bytes, text.data() + at, std::min<std::size_t>(8, text.size() - at));
-    std::uint64_t word = 0;
-    for (const unsigned char byte : bytes) word = (word << 8) | byte;
+    if (at >= text.size()) return 0;
+    const std::size_t left = text.size() - at;
+    std::uint64_t word;
+    if (left >= 8) {
+        std::memcpy(&word, text.data() + at, 8);
+    } else {
+        // The bytes in their little-endian places, by the overlapping loads
+        // of a short key (no call to memcpy for a handful of bytes).
+        word = ShortKey::copy(text.data() + at, static_cast<std::uint32_t>(left)).low;
+    }
+    if constexpr (std::endian::native == std::endian::little) word = __builtin_bswap64(word);
     return word;
 }
 
