@@ -44,9 +44,11 @@ using keys::ShortKey;
 using keys::StringDictionary;
 
 // Rows between two moments with the interpreter let go: at the pace of
-// the workers on distinct strings scattered in memory, tens of
-// milliseconds, so Ctrl-C still stops a call within about 0.1 s.
-constexpr std::size_t chunk_rows = std::size_t{1} << 20;
+// one worker on distinct strings scattered in memory (150-300 ns a row on
+// a loaded virtual machine, the objects prefetched), 20-40 ms, so that
+// Ctrl-C still stops a call within about 0.1 s and other threads wait no
+// longer than that.
+constexpr std::size_t chunk_rows = std::size_t{1} << 17;
 static_assert(chunk_rows % keys::TextBlocks::block_rows == 0, "a chunk is whole blocks of texts");
 
 // How far ahead a task asks for the object of a row it will read.
