@@ -1,7 +1,7 @@
 """What coding one key column costs on the frame path, kind by kind, beside a
 floor: one read of the column's data.
 
-    python3 frames_keys.py [--rows N] [--repeat N] [--kinds a,b,...]
+    python3 frames_keys.py [--rows N] [--repeat N] [--kinds a,b,...] [--baseline PYTHONPATH]
 
 Each key column of N rows (default 6 M) holds few distinct values (3, as
 kinds have) or many (1 M ids), with the rows sorted (ids grouped) or
@@ -14,7 +14,10 @@ for NumPy columns, the pointer array for object columns, the offsets and
 data buffers for Arrow strings, the codes for categoricals.  Each thread
 count runs in a child process of its own (RAYON_NUM_THREADS is read once per
 process); every figure is the best of N runs.  Prints ns per row and ratios
-to the floor; nothing passes or fails.
+to the floor; nothing passes or fails.  With --baseline, the same children
+run again with that PYTHONPATH (another build of orven and orven_frames
+that has the timing hook), and the ratio baseline / this build is printed
+beside each figure.
 """
 
 import argparse
@@ -139,6 +142,8 @@ def child(rows, repeat, wanted):
         if wanted and name not in wanted:
             continue
         for distinct in DISTINCT:
+            # Six rows a value at least, as the shapes of 6 M rows have.
+            distinct = min(distinct, max(1, rows // 6))
             for order in ORDERS:
                 codes = codes_of(rows, distinct, order)
                 if build is None:
@@ -169,35 +174,53 @@ def main():
     parser.add_argument("--repeat", type=int, default=5)
     parser.add_argument("--kinds", default="")
     parser.add_argument("--child", type=int, default=0)
+    parser.add_argument("--baseline", default="")
     args = parser.parse_args()
     wanted = [k for k in args.kinds.split(",") if k]
     if args.child:
         child(args.rows, args.repeat, wanted)
         return
 
-    by_threads = {}
-    for threads in THREADS:
-        env = dict(os.environ, RAYON_NUM_THREADS=str(threads))
-        out = subprocess.run([sys.executable, __file__, "--child", str(threads), "--rows", str(args.rows),
-                              "--repeat", str(args.repeat), "--kinds", args.kinds],
-                             env=env, check=True, capture_output=True, text=True).stdout
-        by_threads[threads] = json.loads(out.strip().splitlines()[-1])
+    def run_children(pythonpath):
+        results = {}
+        for threads in THREADS:
+            env = dict(os.environ, RAYON_NUM_THREADS=str(threads))
+            if pythonpath is not None:
+                env["PYTHONPATH"] = pythonpath
+            out = subprocess.run([sys.executable, __file__, "--child", str(threads), "--rows", str(args.rows),
+                                  "--repeat", str(args.repeat), "--kinds", args.kinds],
+                                 env=env, check=True, capture_output=True, text=True).stdout
+            results[threads] = json.loads(out.strip().splitlines()[-1])
+        return results
+
+    by_threads = run_children(None)
+    baseline = run_children(args.baseline) if args.baseline else None
 
     rows = args.rows
     print(f"{rows:,} rows; ns per row, best of {args.repeat}; floor = one NumPy read of the column's bytes")
     header = (f"{'kind':<30} {'distinct':>9} {'order':>8} | {'python':>7} | {'1 thread':>8} {'x floor':>7} | "
               f"{'2 threads':>9} {'x floor':>7} {'speedup':>7}")
+    if baseline:
+        header += f" | {'was 1 thr':>9} {'x':>5} {'was 2 thr':>9} {'x':>5}"
     print(header)
     print("-" * len(header))
     ratios = {1: [], 2: []}
-    for one, two in zip(by_threads[1], by_threads[2]):
+    for index, (one, two) in enumerate(zip(by_threads[1], by_threads[2])):
         floor = min(one["floor"], two["floor"])
         per_row = lambda seconds: seconds * 1e9 / rows
         ratios[1].append((one["native"] / floor, one["kind"], one["distinct"], one["order"]))
         ratios[2].append((two["native"] / floor, two["kind"], two["distinct"], two["order"]))
         print(f"{one['kind']:<30} {one['distinct']:>9,} {one['order']:>8} | {per_row(one['prep']):>7.2f} | "
               f"{per_row(one['native']):>8.2f} {one['native'] / floor:>7.1f} | "
-              f"{per_row(two['native']):>9.2f} {two['native'] / floor:>7.1f} {one['native'] / two['native']:>7.2f}")
+              f"{per_row(two['native']):>9.2f} {two['native'] / floor:>7.1f} {one['native'] / two['native']:>7.2f}",
+              end="")
+        if baseline:
+            # Python side included: the baseline may do in Python what this build does natively.
+            was = [baseline[t][index]["native"] + baseline[t][index]["prep"] for t in THREADS]
+            now = [one["native"] + one["prep"], two["native"] + two["prep"]]
+            print(f" | {per_row(was[0]):>9.2f} {was[0] / now[0]:>5.1f} {per_row(was[1]):>9.2f} {was[1] / now[1]:>5.1f}",
+                  end="")
+        print()
     for threads in THREADS:
         worst = max(ratios[threads])
         top = min(ratios[threads])

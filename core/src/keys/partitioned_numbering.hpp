@@ -7,8 +7,9 @@
 // Algorithm: radix partitioning, as in partitioned hash joins (P. A.
 // Boncz, S. Manegold and M. L. Kersten, "Database architecture optimized
 // for the new bottleneck: memory access", VLDB 1999), in four passes on
-// the pool.  (1) Each row's partition, the top 8 bits of its value's hash,
-// is written down and counted per task.  (2) The rows are scattered into
+// the pool.  (1) Each row's partition, the top bits of its value's hash
+// (4 to 8 of them, by the column's length), is written down and counted
+// per task.  (2) The rows are scattered into
 // partition order, stable by task: integers as their values, strings of
 // up to 15 bytes as their bytes, longer ones as their row numbers.  (3) Each partition numbers its values in a dictionary of
 // its own, writing the codes over what it scattered; the partitions'
@@ -27,7 +28,9 @@
 // partitions and 8 (integers) or 16 (strings) for the scatter, beside the
 // codes themselves.
 
+#include <algorithm>
 #include <array>
+#include <bit>
 #include <cstddef>
 #include <cstdint>
 #include <string_view>
@@ -94,15 +97,21 @@ struct Carried<StringDictionary> {
     static std::uint32_t code(const Value& value) noexcept { return static_cast<std::uint32_t>(value.low); }
 };
 
+inline constexpr int most_partition_bits = 8;
+
 template <class Dictionary, class KeyOf>
 KeyCodes numbered_by_partitions(std::size_t rows, memory::RowBuffer<std::uint32_t> codes, KeyOf key_of,
                                 pool::Interruption& interruption,
                                 std::vector<typename Dictionary::Key>* sorted = nullptr) {
     using Carrier = Carried<Dictionary>;
     using Value = typename Carrier::Value;
-    constexpr unsigned partition_bits = 8;
-    constexpr std::size_t partitions = std::size_t{1} << partition_bits;
-    using Counts = std::array<std::size_t, partitions>;
+    // Partitions of about 2^14 rows, so of at most as many values, from 16
+    // to 256 of them: fewer for short columns, whose fixed costs (a
+    // dictionary and a merge share a partition) would otherwise dominate.
+    const auto partition_bits =
+        static_cast<unsigned>(std::clamp<int>(std::bit_width(rows >> 14), 4, most_partition_bits));
+    const std::size_t partitions = std::size_t{1} << partition_bits;
+    using Counts = std::array<std::size_t, std::size_t{1} << most_partition_bits>;
 
     const std::size_t tasks = pool::piece_count(rows);
     auto partition = memory::row_buffer<std::uint8_t>(rows);
