@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <limits>
 #include <map>
@@ -66,14 +67,17 @@ TEST(KeyCodingTest, IntegerCodesFollowTheValuesHoweverTheySpread) {
     pool::Interruption never(&never_stop, nullptr);
     for (const std::size_t rows : {serial_rows, parallel_rows}) {
         for (const std::size_t distinct : {std::size_t{3}, rows / 4}) {
-            for (int spread = 0; spread < 4; ++spread) {
+            // Narrow in runs, strided (days in nanoseconds, a prime), wide
+            // shuffled, wide sorted.
+            for (int spread = 0; spread < 5; ++spread) {
                 const std::int64_t step = spread == 1 ? 86'400'000'000'000 : spread == 2 ? 1'000'003 : 1;
                 std::vector<std::int64_t> values(distinct);
                 for (std::size_t i = 0; i < distinct; ++i) {
                     const auto base = static_cast<std::int64_t>(i) - static_cast<std::int64_t>(distinct / 2);
-                    values[i] = spread == 3 ? static_cast<std::int64_t>(rng()) : base * step - 5;
+                    values[i] = spread >= 3 ? static_cast<std::int64_t>(rng()) : base * step - 5;
                 }
-                const std::vector<std::int64_t> column = rows_of(values, rows, spread == 0, rng);
+                if (spread == 4) std::sort(values.begin(), values.end());
+                const std::vector<std::int64_t> column = rows_of(values, rows, spread == 0 || spread == 4, rng);
                 CodedColumn coded = integer_codes<std::int64_t>(column, std::nullopt, never);
                 ASSERT_EQ(coded.outcome, CodingOutcome::coded);
                 expect_codes_follow_values(column, coded.codes);

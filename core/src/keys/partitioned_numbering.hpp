@@ -155,7 +155,6 @@ KeyCodes numbered_by_partitions(std::size_t rows, memory::RowBuffer<std::uint32_
 
     // Each partition's codes are written over what it scattered, in place.
     TaskNumbering<Dictionary> numbering(partitions);
-    numbering.values_are_disjoint();
     pool::run_tasks(partitions, [&](std::size_t p, const pool::Checkpoint& checkpoint) {
         Dictionary& dictionary = numbering.dictionary(p);
         Value* const carried = scattered.get();

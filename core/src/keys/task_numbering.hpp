@@ -8,18 +8,17 @@
 // "Samplesort", JACM 17(3), 1970) of the tasks' distinct values.  Splitters
 // taken from a sample of them cut the value space into partitions of about
 // equal counts; each partition, a task of its own, collects its values from
-// every dictionary into one dictionary (so a value met by several tasks
-// gets one number), sorts them by radix (value_order.hpp) and numbers them
-// in order.  A value's rank is then its partition's offset plus its place
-// within the partition, and each task's table maps its codes to ranks.
+// every dictionary, sorts them by radix (value_order.hpp) and numbers them
+// in order, a value met by several tasks (side by side once sorted) once.
+// A value's rank is then its partition's offset plus its place within the
+// partition, and each task's table maps its codes to ranks.
 //
 // Cost: the row pass is one lookup a row in a table of the task's distinct
 // values; the merge reads each task's distinct values a few times, finds
-// each one's partition among the splitters, and sorts each distinct value
-// once, all on the pool.  Worst
-// case: the tasks' values all differ and each is met in every task, so the
-// merge handles tasks x distinct values.  Memory: the dictionaries, about
-// 40 bytes a distinct value of each task, and the tables.
+// each one's partition among the splitters, and sorts them, all on the
+// pool.  Worst case: every value is met by every task, so the merge sorts
+// tasks x distinct values.  Memory: the dictionaries, about 24 bytes a
+// distinct value of each task for integers, and the tables.
 
 #include <algorithm>
 #include <cstddef>
@@ -44,9 +43,6 @@ public:
 
     std::size_t tasks() const noexcept { return dictionaries_.size(); }
 
-    // Says that no value is in two dictionaries (they numbered disjoint
-    // shares of the values): the merge then needs no dictionary of its own.
-    void values_are_disjoint() noexcept { disjoint_ = true; }
     Dictionary& dictionary(std::size_t task) noexcept { return dictionaries_[task]; }
 
     // Rows [begin, end) of the codes hold codes of dictionary `task`.
@@ -171,47 +167,32 @@ private:
             tables[t].resize(dictionaries_[t].size());
         }, interruption);
 
-        // Each partition numbers its values in order; tables[t][code] is
-        // then the value's place within its partition.
+        // Each partition sorts its values, those of every task together,
+        // and numbers them in order, a value met by several tasks once:
+        // tables[t][code] is then the value's place within its partition.
         std::vector<std::size_t> sizes(partitions);
         std::vector<std::vector<Key>> sorted_parts(sorted != nullptr ? partitions : 0);
         pool::run_tasks(partitions, [&](std::size_t p, const pool::Checkpoint&) {
-            // Each distinct value once: where the dictionaries may share
-            // values, through a dictionary of the partition's own.
             std::vector<Key> keys;
-            if (disjoint_) {
-                for (std::size_t t = 0; t < task_count; ++t) {
-                    for (const std::uint32_t code : buckets[t].of(p)) {
-                        tables[t][code] = static_cast<std::uint32_t>(keys.size());
-                        keys.push_back(dictionaries_[t].key(code));
-                    }
-                }
-            } else {
-                Dictionary merged;
-                if constexpr (requires { merged.reserve(std::size_t{0}); }) {
-                    std::size_t most = 0;
-                    for (std::size_t t = 0; t < task_count; ++t) most += buckets[t].of(p).size();
-                    merged.reserve(most);
-                }
-                for (std::size_t t = 0; t < task_count; ++t) {
-                    for (const std::uint32_t code : buckets[t].of(p)) {
-                        const Key key = dictionaries_[t].key(code);
-                        const std::uint32_t index = merged.code_of(key);
-                        if (index == keys.size()) keys.push_back(key);
-                        tables[t][code] = index;
-                    }
+            std::vector<Source> sources;
+            for (std::size_t t = 0; t < task_count; ++t) {
+                for (const std::uint32_t code : buckets[t].of(p)) {
+                    keys.push_back(dictionaries_[t].key(code));
+                    sources.push_back(Source{static_cast<std::uint32_t>(t), code});
                 }
             }
             const std::vector<std::uint32_t> order = Dictionary::order_of(keys);
-            const std::vector<std::uint32_t> rank = ranks_from_order(order);
-            for (std::size_t t = 0; t < task_count; ++t) {
-                for (const std::uint32_t code : buckets[t].of(p)) tables[t][code] = rank[tables[t][code]];
+            std::size_t distinct = 0;
+            for (std::size_t place = 0; place < order.size(); ++place) {
+                const std::uint32_t i = order[place];
+                const bool new_value = place == 0 || !(keys[order[place - 1]] == keys[i]);
+                if (new_value) {
+                    ++distinct;
+                    if (sorted != nullptr) sorted_parts[p].push_back(keys[i]);
+                }
+                tables[sources[i].task][sources[i].code] = static_cast<std::uint32_t>(distinct - 1);
             }
-            if (sorted != nullptr) {
-                sorted_parts[p].resize(order.size());
-                for (std::size_t place = 0; place < order.size(); ++place) sorted_parts[p][place] = keys[order[place]];
-            }
-            sizes[p] = keys.size();
+            sizes[p] = distinct;
         }, interruption);
 
         std::vector<std::uint32_t> offsets(partitions);
@@ -234,9 +215,14 @@ private:
         out.range = total;
     }
 
+    // Where a value in a partition's sort came from.
+    struct Source {
+        std::uint32_t task;
+        std::uint32_t code;
+    };
+
     std::vector<Dictionary> dictionaries_;
     std::vector<KeyCodes::Part> parts_;
-    bool disjoint_ = false;
 };
 
 // numbering.finish_into(out, ...), with the sorted values where asked
