@@ -79,8 +79,6 @@ public:
     // cache (keys/row_numbering.hpp), and says which.
     ChunkOutcome code_rows(PyObject* const* objects, std::size_t begin, std::size_t end,
                            StringDictionary& dictionary, std::uint32_t* out, const pool::Checkpoint& checkpoint) {
-        PyObject* previous = nullptr;
-        std::uint32_t code = 0;
         for (std::size_t r = begin; r < end; ++r) {
             if ((r - begin) % pool::rows_between_checks == 0) {
                 if (checkpoint.stop()) return ChunkOutcome::read;
@@ -89,19 +87,15 @@ public:
             if (r + prefetch_distance < end) prefetch_object(objects[r + prefetch_distance]);
             PyObject* const object = objects[r];
             if (object == nullptr) return ChunkOutcome::other_object;
-            if (object != previous) {
-                Recent& slot = recent_[keys::mix(reinterpret_cast<std::uintptr_t>(object)) & (slots - 1)];
-                if (slot.object == object) {
-                    code = slot.code;
-                } else {
-                    PythonText text;
-                    if (!read_exact_str(object, text)) return ChunkOutcome::other_object;
-                    code = code_of(utf8_of(text, scratch_), dictionary);
-                    slot = Recent{object, code};
-                }
-                previous = object;
+            // No shortcut for a row that repeats the one before: on
+            // shuffled rows its branch would mispredict at most rows.
+            Recent& slot = recent_[keys::mix(reinterpret_cast<std::uintptr_t>(object)) & (slots - 1)];
+            if (slot.object != object) {
+                PythonText text;
+                if (!read_exact_str(object, text)) return ChunkOutcome::other_object;
+                slot = Recent{object, code_of(utf8_of(text, scratch_), dictionary)};
             }
-            out[r] = code;
+            out[r] = slot.code;
         }
         return dictionary.size() > keys::cache_values ? ChunkOutcome::many_texts : ChunkOutcome::read;
     }
