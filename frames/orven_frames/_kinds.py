@@ -125,7 +125,7 @@ class PandasFrame:
             raise ValueError(_texts.null_in(role, name))
         if isinstance(dtype, pd.StringDtype):
             return cols.object_key(role, name, column.to_numpy(dtype=object), (pd.NA, pd.NaT))
-        if dtype.kind in "iub":
+        if dtype.kind in "iubf":
             return cols.key(role, name, column.to_numpy(dtype=dtype.numpy_dtype))
         codes, _ = pd.factorize(column, sort=True)
         return cols.int_key(role, name, codes.astype(np.int64, copy=False), -1)
@@ -208,6 +208,8 @@ class PolarsFrame:
             return cols.int_key(role, name, column.to_numpy())
         if dtype.is_temporal():
             return cols.int_key(role, name, column.to_physical().to_numpy())
+        if dtype.is_float():
+            return cols.key(role, name, column.to_numpy())
         try:
             ranks = (column.rank("dense") - 1).cast(pl.UInt32)
         except Exception:
@@ -307,6 +309,8 @@ class ArrowTable:
             return cols.int_key(role, name, column.cast(pa.uint8()).to_numpy())
         if pa.types.is_temporal(kind):
             return cols.int_key(role, name, ArrowTable.physical(column).to_numpy())
+        if pa.types.is_floating(kind):
+            return cols.key(role, name, column.to_numpy())
         try:
             ranks = pc.subtract(pc.rank(column.combine_chunks(), tiebreaker="dense"), 1)
         except (pa.ArrowException, TypeError):

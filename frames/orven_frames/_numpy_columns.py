@@ -48,6 +48,10 @@ def key(role, name, array):
         return int_key(role, name, array.view(np.int64), NAT)
     if kind == "O":
         return object_key(role, name, array)
+    if kind == "f" and array.dtype.itemsize <= 8:
+        # Read natively as float32 or float64 (NaN is the null).
+        narrow = np.float32 if array.dtype.itemsize <= 4 else np.float64
+        return int_key(role, name, array.astype(narrow, copy=False))
     if kind in "fUS":
         return sorted_codes(role, name, array)
     raise TypeError(_texts.key_type(role, name, array.dtype))

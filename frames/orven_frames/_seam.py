@@ -19,7 +19,7 @@ FrameCall
     wide         the result laid out one row per id
     progress     None, or progress(done, total), called as features are made
 
-KeyColumn    array (integers, booleans or objects) or arrow (an object
+KeyColumn    array (integers, booleans, float32/float64 or objects) or arrow (an object
              whose __arrow_c_stream__ gives one column of strings, or a
              dictionary of them), exactly one of the two; for integers
              null_value (the value standing for null, or None) and ranks

@@ -94,7 +94,8 @@ std::size_t element_size(PyObject* descriptor) {
 bool is_float64(PyObject* d) { return numpy::kind_of(d) == 'f' && element_size(d) == 8; }
 bool is_key_element(PyObject* d) {
     const char kind = numpy::kind_of(d);
-    return kind == 'i' || kind == 'u' || kind == 'b' || kind == 'O';
+    return kind == 'i' || kind == 'u' || kind == 'b' || kind == 'O' ||
+           (kind == 'f' && (element_size(d) == 4 || element_size(d) == 8));
 }
 bool is_uint32(PyObject* d) { return numpy::kind_of(d) == 'u' && element_size(d) == 4; }
 bool is_time_element(PyObject* d) {
@@ -144,7 +145,7 @@ Result<KeyColumn> read_key(PyObject* described, call::CallBorrows& borrows) {
     if (key.arrow) return key;
 
     Result<call::HeldArray> held =
-        hold_column(array.value().get(), is_key_element, "integers, booleans or objects", key.texts, borrows);
+        hold_column(array.value().get(), is_key_element, "integers, booleans, floats or objects", key.texts, borrows);
     if (!held.ok()) return std::move(held).error();
     key.array.emplace(std::move(held).value());
     Result<std::optional<std::int64_t>> null_value = optional_integer_attribute(described, "null_value");

@@ -32,7 +32,7 @@ struct ColumnTexts {
     std::string arrow;        // TypeError: Arrow data that cannot be read (the reason follows)
 };
 
-// An id or kind column: a NumPy array of integers, booleans or objects, or
+// An id or kind column: a NumPy array of integers, booleans, floats or objects, or
 // an Arrow stream of strings.
 struct KeyColumn {
     ColumnTexts texts;

@@ -17,7 +17,7 @@
 #include "frames/feature_table.hpp"
 #include "frames/frame_call.hpp"
 #include "frames/grouping.hpp"
-#include "frames/key_readers.hpp"
+#include "frames/row_keys.hpp"
 #include "frames/series_table.hpp"
 #include "memory/buffer.hpp"
 #include "memory/row_buffer.hpp"

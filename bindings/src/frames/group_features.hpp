@@ -21,7 +21,7 @@
 //                     features are computed
 //
 //   KeyColumn         array: a 1-D C-contiguous NumPy array in native byte
-//                     order of integers, booleans or objects, or None;
+//                     order of integers, booleans, floats or objects, or None;
 //                     arrow: None, or an object whose __arrow_c_stream__
 //                     gives one column of strings or a dictionary of them;
 //                     exactly one of the two.  null_value (integers): the

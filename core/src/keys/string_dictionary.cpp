@@ -1,27 +1,28 @@
-#include "frames/string_dictionary.hpp"
+#include "keys/string_dictionary.hpp"
 
-#include <algorithm>
 #include <bit>
-#include <numeric>
 
-namespace orven::bindings::frames {
+#include "keys/ranks.hpp"
+#include "keys/value_order.hpp"
+
+namespace orven::keys {
 
 StringDictionary::StringDictionary() {
     rehash_short(256);
     rehash_long(256);
 }
 
-std::uint64_t StringDictionary::hash(std::string_view text) noexcept {
+std::uint64_t StringDictionary::long_hash(std::string_view text) noexcept {
     std::uint64_t state = text.size();
     std::size_t at = 0;
     for (; at + 8 <= text.size(); at += 8) {
         std::uint64_t word;
         std::memcpy(&word, text.data() + at, 8);
-        state = detail::mix(state, word);
+        state = mix(state, word);
     }
     std::uint64_t tail = 0;
     std::memcpy(&tail, text.data() + at, text.size() - at);
-    return detail::mix(state, tail);
+    return mix(state, tail);
 }
 
 std::uint32_t StringDictionary::append(std::string_view text) {
@@ -45,7 +46,7 @@ std::uint32_t StringDictionary::code_of(std::string_view text) {
     if (text.size() <= 16) {
         return code_of(ShortKey::copy(text.data(), static_cast<std::uint32_t>(text.size())));
     }
-    const std::uint64_t h = hash(text);
+    const std::uint64_t h = long_hash(text);
     std::size_t slot = h & long_mask_;
     while (true) {
         const LongSlot& entry = long_slots_[slot];
@@ -63,7 +64,6 @@ void StringDictionary::rehash_short(std::size_t capacity) {
     std::vector<ShortSlot> old = std::move(short_slots_);
     short_slots_.assign(capacity, ShortSlot{});
     short_mask_ = capacity - 1;
-    short_shift_ = 64 - static_cast<unsigned>(std::countr_zero(capacity));
     for (const ShortSlot& entry : old) {
         if (entry.code == empty) continue;
         std::size_t slot = short_slot(entry.key);
@@ -84,14 +84,14 @@ void StringDictionary::rehash_long(std::size_t capacity) {
     }
 }
 
-std::vector<std::uint32_t> StringDictionary::ranks() const {
-    std::vector<std::uint32_t> order(size());
-    std::iota(order.begin(), order.end(), 0u);
-    // string_view compares bytes as unsigned char: byte order.
-    std::sort(order.begin(), order.end(), [&](std::uint32_t a, std::uint32_t b) { return text(a) < text(b); });
-    std::vector<std::uint32_t> rank(size());
-    for (std::uint32_t place = 0; place < order.size(); ++place) rank[order[place]] = place;
-    return rank;
+std::vector<std::uint32_t> StringDictionary::order_of(std::span<const std::string_view> texts) {
+    return text_order(texts);
 }
 
-}  // namespace orven::bindings::frames
+std::vector<std::uint32_t> StringDictionary::ranks() const {
+    std::vector<std::string_view> texts(size());
+    for (std::uint32_t code = 0; code < texts.size(); ++code) texts[code] = text(code);
+    return ranks_from_order(order_of(texts));
+}
+
+}  // namespace orven::keys

@@ -6,64 +6,24 @@
 // kinds and sensors, are looked up by their bytes packed into two words,
 // without touching the stored copies.
 
+#include <bit>
 #include <cstddef>
 #include <cstdint>
-#include <bit>
 #include <cstring>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
 
-#include "frames/hashing.hpp"
+#include "keys/hashing.hpp"
+#include "keys/short_key.hpp"
 
-namespace orven::bindings::frames {
-
-// Up to 16 bytes of a string, zero beyond its length, and the length.
-struct ShortKey {
-    std::uint64_t low = 0;
-    std::uint64_t high = 0;
-    std::uint32_t length = 0;
-
-    bool operator==(const ShortKey&) const = default;
-
-    // From `length` (<= 16) bytes at `text`.
-    static ShortKey copy(const char* text, std::uint32_t length) noexcept {
-        ShortKey key;
-        key.length = length;
-        char bytes[16] = {};
-        std::memcpy(bytes, text, length);
-        std::memcpy(&key.low, bytes, 8);
-        std::memcpy(&key.high, bytes + 8, 8);
-        return key;
-    }
-
-    // From `length` (<= 16) bytes at `text`, where 16 bytes may be read.
-    static ShortKey load(const char* text, std::uint32_t length) noexcept {
-        std::uint64_t low;
-        std::uint64_t high;
-        std::memcpy(&low, text, 8);
-        std::memcpy(&high, text + 8, 8);
-        return from_words(low, high, length);
-    }
-
-    // From two little-endian words that hold the string's bytes first.
-    static ShortKey from_words(std::uint64_t low, std::uint64_t high, std::uint32_t length) noexcept {
-        ShortKey key;
-        key.length = length;
-        key.low = low & word_mask(length);
-        key.high = high & word_mask(length > 8 ? length - 8 : 0);
-        return key;
-    }
-
-private:
-    // The first `bytes` bytes of a little-endian word.
-    static std::uint64_t word_mask(std::uint32_t bytes) noexcept {
-        return bytes >= 8 ? ~std::uint64_t{0} : (std::uint64_t{1} << (8 * bytes)) - 1;
-    }
-};
+namespace orven::keys {
 
 class StringDictionary {
 public:
+    using Key = std::string_view;
+
     StringDictionary();
 
     std::uint32_t code_of(std::string_view text);
@@ -78,14 +38,29 @@ public:
         return add_short(key, slot);
     }
 
+    // A hash of the bytes (the partition of a string; the low bits pick
+    // its slot): names of sensors and ids differ in few bits of few bytes
+    // (the digits of "sensor_0012345"), so every bit goes through the full
+    // finaliser, since a multiply alone leaves such keys clustered.
+    static std::uint64_t hash(const ShortKey& key) noexcept {
+        return mix(key.low ^ (std::uint64_t{key.length} << 56), key.high);
+    }
+    static std::uint64_t hash(std::string_view text) noexcept {
+        return text.size() <= 16 ? hash(ShortKey::copy(text.data(), static_cast<std::uint32_t>(text.size())))
+                                 : long_hash(text);
+    }
+
     std::size_t size() const noexcept { return ends_.size(); }
     std::string_view text(std::uint32_t code) const noexcept {
         const std::size_t begin = code == 0 ? 0 : ends_[code - 1];
         return std::string_view(bytes_).substr(begin, ends_[code] - begin);
     }
+    std::string_view key(std::uint32_t code) const noexcept { return text(code); }
 
     // rank[code]: the place of each string among all of them in byte order.
     std::vector<std::uint32_t> ranks() const;
+    // The codes of `texts` in byte order of the texts.
+    static std::vector<std::uint32_t> order_of(std::span<const std::string_view> texts);
 
 private:
     static constexpr std::uint32_t empty = 0xffffffffu;
@@ -98,13 +73,10 @@ private:
         std::uint32_t code = empty;
     };
 
-    // One multiply, the slot taken from the product's high bits: the
-    // lookup of every row of a string column goes through here.
     std::size_t short_slot(const ShortKey& key) const noexcept {
-        const std::uint64_t folded = key.low ^ std::rotl(key.high, 32) ^ (std::uint64_t{key.length} << 56);
-        return static_cast<std::size_t>((folded * 0x9e3779b97f4a7c15ULL) >> short_shift_);
+        return static_cast<std::size_t>(hash(key) & short_mask_);
     }
-    static std::uint64_t hash(std::string_view text) noexcept;
+    static std::uint64_t long_hash(std::string_view text) noexcept;
     std::uint32_t add_short(const ShortKey& key, std::size_t slot);
     std::uint32_t append(std::string_view text);
     void rehash_short(std::size_t capacity);
@@ -115,10 +87,9 @@ private:
     std::vector<ShortSlot> short_slots_;
     std::size_t short_count_ = 0;
     std::size_t short_mask_ = 0;
-    unsigned short_shift_ = 64;
     std::vector<LongSlot> long_slots_;
     std::size_t long_count_ = 0;
     std::size_t long_mask_ = 0;
 };
 
-}  // namespace orven::bindings::frames
+}  // namespace orven::keys

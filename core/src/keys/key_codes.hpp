@@ -1,16 +1,5 @@
 #pragma once
 
-#include <cstddef>
-#include <cstdint>
-#include <vector>
-
-#include "memory/row_buffer.hpp"
-
-namespace orven::bindings::frames {
-
-using memory::RowBuffer;
-using memory::row_buffer;
-
 // The codes of one key column: for every row a code in [0, range), equal
 // values sharing a code, codes ordered as the values are.
 //
@@ -19,6 +8,15 @@ using memory::row_buffer;
 // the codes provisional and say how to read them: rows [begin, end) of
 // each part stand for tables[table][code].  The pass that folds the column
 // into the composite key applies the tables on its way.
+
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+#include "memory/row_buffer.hpp"
+
+namespace orven::keys {
+
 struct KeyCodes {
     struct Part {
         std::size_t begin;
@@ -26,7 +24,7 @@ struct KeyCodes {
         std::size_t table;
     };
 
-    RowBuffer<std::uint32_t> codes;
+    memory::RowBuffer<std::uint32_t> codes;
     std::uint64_t range = 0;
     std::vector<std::vector<std::uint32_t>> tables;
     std::vector<Part> parts;
@@ -38,4 +36,4 @@ struct KeyCodes {
     }
 };
 
-}  // namespace orven::bindings::frames
+}  // namespace orven::keys
