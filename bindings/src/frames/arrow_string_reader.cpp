@@ -24,7 +24,7 @@
 
 #include "frames/arrow_c.hpp"
 #include "frames/key_readers.hpp"
-#include "frames/released_interpreter.hpp"
+#include "python/released_interpreter.hpp"
 #include "keys/string_dictionary.hpp"
 #include "keys/partitioned_numbering.hpp"
 #include "keys/row_numbering.hpp"
@@ -511,7 +511,7 @@ Result<KeyCodes> arrow_string_codes(PyObject* exporter, std::size_t rows, const 
     if (!batches.ok()) return std::move(batches).error();
     std::optional<KeyCodes> codes;
     {
-        const ReleasedInterpreter released;
+        const python::ReleasedInterpreter released;
         codes = coded_batches(batches.value(), rows, interruption);
     }
     if (!codes) return unreadable(rules, "dictionary indices out of range");

@@ -6,7 +6,7 @@
 
 #include <utility>
 
-#include "frames/released_interpreter.hpp"
+#include "python/released_interpreter.hpp"
 #include "keys/composite_key.hpp"
 
 namespace orven::bindings::frames {
@@ -16,12 +16,12 @@ public:
     using keys::CompositeKey::CompositeKey;
 
     void fold(keys::KeyCodes codes, pool::Interruption& interruption) {
-        const ReleasedInterpreter released;
+        const python::ReleasedInterpreter released;
         keys::CompositeKey::fold(std::move(codes), interruption);
     }
 
     void finish(std::uint64_t limit, pool::Interruption& interruption) {
-        const ReleasedInterpreter released;
+        const python::ReleasedInterpreter released;
         keys::CompositeKey::finish(limit, interruption);
     }
 };

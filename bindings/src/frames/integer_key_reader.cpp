@@ -9,7 +9,7 @@
 #include <type_traits>
 
 #include "frames/key_readers.hpp"
-#include "frames/released_interpreter.hpp"
+#include "python/released_interpreter.hpp"
 #include "keys/float_codes.hpp"
 #include "keys/integer_codes.hpp"
 
@@ -37,7 +37,7 @@ Result<KeyCodes> codes_of(const ColumnBuffer& column, std::span<const std::uint3
     const std::span<const T> values(column.as<T>(), column.size());
     CodedColumn coded;
     {
-        const ReleasedInterpreter released;
+        const python::ReleasedInterpreter released;
         if constexpr (std::is_floating_point_v<T>) {
             coded = keys::float_codes(values, interruption);
         } else if (!ranks.empty()) {

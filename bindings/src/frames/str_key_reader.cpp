@@ -25,7 +25,7 @@
 #include <vector>
 
 #include "frames/python_text.hpp"
-#include "frames/released_interpreter.hpp"
+#include "python/released_interpreter.hpp"
 #include "keys/hashing.hpp"
 #include "keys/string_dictionary.hpp"
 #include "keys/partitioned_numbering.hpp"
@@ -139,7 +139,7 @@ Result<ChunkOutcome> in_chunks(const ColumnBuffer& column, const KeyRules& rules
         const ChunkOutcome outcome = pass(chunk, std::min(chunk_rows, rows - chunk), quiet);
         if (outcome != ChunkOutcome::read) return outcome;
         {
-            const ReleasedInterpreter let_others_run;
+            const python::ReleasedInterpreter let_others_run;
         }
         pool::poll_on_caller(interruption);
         if (!column.still_as_viewed()) return ErrorValue::with_message(PyExc_ValueError, rules.changed_message);
@@ -226,13 +226,13 @@ Result<std::optional<KeyCodes>> exact_str_codes(const ColumnBuffer& column, cons
         Result<std::optional<keys::TextBlocks>> texts = copied_texts(column, rules, interruption);
         if (!texts.ok()) return std::move(texts).error();
         if (!texts.value().has_value()) return std::optional<KeyCodes>();
-        const ReleasedInterpreter released;
+        const python::ReleasedInterpreter released;
         return std::optional<KeyCodes>(keys::numbered_by_partitions<StringDictionary>(
             rows, std::move(codes), std::cref(*texts.value()), interruption));
     }
     KeyCodes out;
     {
-        const ReleasedInterpreter released;
+        const python::ReleasedInterpreter released;
         numbering.finish_into(out, interruption);
     }
     out.codes = std::move(codes);
