@@ -13,7 +13,7 @@ import numpy as np
 
 from . import _kinds, _native_loader, _seam, _texts
 
-__all__ = ["extract_features", "FEATURES"]
+__all__ = ["extract_features", "release_memory", "FEATURES"]
 
 _native = _native_loader.load()
 
@@ -57,6 +57,17 @@ def _check_columns(adapter, ids, kind, time, values):
         if name in seen:
             raise ValueError(_texts.repeated_column(name))
         seen.append(name)
+
+
+def release_memory():
+    """Give back the memory kept between calls; the number of bytes released.
+
+    Calls keep their large buffers for the next call of a similar size, so
+    that it need not have the system supply and clear fresh pages.  What is
+    kept is at most what the last calls used; it is given back by itself
+    after a few seconds without a call, and by this function at once.
+    """
+    return _native.release_memory()
 
 
 def extract_features(frame, *, id, value, kind=None, time=None, wide=False, nan="raise",

@@ -18,6 +18,9 @@ FEATURES: Final[tuple[str, ...]]
 Columns = str | Sequence[str]
 NanPolicy = Literal["raise", "drop"]
 
+def release_memory() -> int:
+    """Give back the memory kept between calls; the number of bytes released."""
+
 @overload
 def extract_features(
     frame: pd.DataFrame, *, id: Columns, value: Columns, kind: str | None = None, time: str | None = None,

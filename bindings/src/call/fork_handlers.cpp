@@ -8,7 +8,8 @@
 // the process is copied:
 //   1. the calls' borrow records, then the registry we publish (if we do):
 //      held only around one registry operation, never while waiting;
-//   2. the pool's creation lock: held only while a pool is being made.
+//   2. the pool's creation lock: held only while a pool is being made;
+//   3. the block cache's lock: held only to look at or change what it holds.
 // After the fork, in the parent: released again, in the opposite order.
 // After the fork, in the child:
 //   1. the pool: the parent's is abandoned (none of its threads exists
@@ -21,7 +22,10 @@
 //   3. the borrows: the locks are released, and the borrows of calls of
 //      other threads are dropped from our own registry, or noted to be
 //      handed back to another module's registry at the child's next call.
-//      The forking thread's own call goes on and releases as usual.
+//      The forking thread's own call goes on and releases as usual;
+//   4. the block cache: its lock is released and what it held is given
+//      back (a child seldom runs the parent's shapes again; its idle
+//      waiter is not there).  Blocks in use come back to it as usual.
 // The child's steps do not depend on one another; the order is fixed only
 // so that it can be read here.
 
@@ -32,6 +36,7 @@
 #include <atomic>
 
 #include "borrow/in_flight_calls.hpp"
+#include "memory/block_cache.hpp"
 #include "pool/global_pool.hpp"
 #include "python/once_value.hpp"
 
@@ -41,9 +46,11 @@ namespace {
 void before_fork() noexcept {
     borrow::before_fork();
     pool::before_fork();
+    memory::block_cache::before_fork();
 }
 
 void after_fork_in_parent() noexcept {
+    memory::block_cache::after_fork_in_parent();
     pool::after_fork_in_parent();
     borrow::after_fork_in_parent();
 }
@@ -52,6 +59,7 @@ void after_fork_in_child() noexcept {
     pool::after_fork_in_child();
     python::rearm_once_values_after_fork();
     borrow::after_fork_in_child();
+    memory::block_cache::after_fork_in_child();
 }
 
 // Both modules' initialisers install the handlers, and two threads may run

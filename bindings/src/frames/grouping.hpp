@@ -1,59 +1,29 @@
 #pragma once
 
-// Rows grouped by their composite key with a counting sort, linear in the
-// rows: every value column scattered into a call-owned buffer in group
-// order, the rows of a group in frame order.  With a time column, each
-// group must end up in time order (equal times keeping frame order): the
-// counting pass checks per group whether its times already are
-// non-decreasing, and only groups that are not get a stable sort.
-//
-// Few groups: each task counts and scatters its own range of rows (the
-// few output streams stay in cache).  Many groups: the rows are first
-// partitioned by the high bits of their key, then each partition, whose
-// groups' output fits in cache, is counted and scattered by one task.
+// The grouping of a frame call's rows (grouping/group_rows.hpp), run with
+// the interpreter released so that other Python threads run meanwhile;
+// the call's poll takes it back for the signal handlers.  What the passes
+// read must stay valid without it (frames/row_tasks.hpp says what).
 
-#include <cstddef>
-#include <cstdint>
 #include <span>
 
 #include "frames/composite_key.hpp"
+#include "grouping/group_rows.hpp"
 #include "memory/row_buffer.hpp"
 #include "pool/interruption.hpp"
+#include "python/released_interpreter.hpp"
 
 namespace orven::bindings::frames {
 
+using grouping::GroupedRows;
+using grouping::TimeColumn;
 using memory::RowBuffer;
 using memory::row_buffer;
 
-// The time column as read in place: nothing, 64-bit integers (with a value
-// standing for null, as NaT does), or floats.
-struct TimeColumn {
-    enum class Kind { none, integer, floating };
-    Kind kind = Kind::none;
-    const std::int64_t* integers = nullptr;
-    const double* floats = nullptr;
-    bool has_null_value = false;
-    std::int64_t null_value = 0;
-};
-
-struct GroupedRows {
-    enum class TimeProblem { none, null, nan };
-    TimeProblem time_problem = TimeProblem::none;
-    std::uint64_t buckets = 0;
-    // Rows of bucket b are at [start[b], start[b + 1]) of each target.
-    RowBuffer<std::uint64_t> start;
-    // The first row (in frame order) of each non-empty bucket.
-    RowBuffer<std::int64_t> first_row;
-    // Whether any value gathered is NaN.
-    bool any_nan = false;
-
-    std::uint64_t size(std::uint64_t bucket) const noexcept { return start[bucket + 1] - start[bucket]; }
-};
-
-// Groups the rows of `key`: sources[c] (one value per row) into targets[c]
-// (room for as many), in group order, each group in time order.  Throws
-// pool::Interrupted if the interruption is cancelled meanwhile.
-GroupedRows group_rows(CompositeKey& key, const TimeColumn& time, std::span<const double* const> sources,
-                       std::span<double* const> targets, pool::Interruption& interruption);
+inline GroupedRows group_rows(CompositeKey& key, const TimeColumn& time, std::span<const double* const> sources,
+                              std::span<double* const> targets, pool::Interruption& interruption) {
+    const python::ReleasedInterpreter released;
+    return grouping::group_rows(key, time, sources, targets, interruption);
+}
 
 }  // namespace orven::bindings::frames

@@ -10,6 +10,7 @@
 #include "features/minimal/feature_values.hpp"
 #include "frames/group_features.hpp"
 #include "frames/key_timing.hpp"
+#include "memory/block_cache.hpp"
 #include "python/entry_point.hpp"
 #include "python/failure.hpp"
 #include "python/handles.hpp"
@@ -20,11 +21,18 @@ namespace {
 using errors::Result;
 using python::PyRef;
 
+// Gives back the blocks kept between calls for the next call's buffers;
+// the bytes so released.
+PyObject* release_memory_entry(PyObject*, PyObject*) noexcept {
+    return PyLong_FromSize_t(memory::block_cache::release_all());
+}
+
 PyMethodDef methods[] = {
     {"group_features", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(&group_features_entry)),
      METH_O, "group_features(call)\n--\n\n"},
     {"time_key_codes", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(&time_key_codes_entry)),
      METH_O, "time_key_codes(call)\n--\n\n"},
+    {"release_memory", &release_memory_entry, METH_NOARGS, "release_memory()\n--\n\n"},
     {nullptr, nullptr, 0, nullptr},
 };
 

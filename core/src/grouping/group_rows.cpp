@@ -1,4 +1,4 @@
-#include "frames/grouping.hpp"
+#include "grouping/group_rows.hpp"
 
 #include <algorithm>
 #include <bit>
@@ -6,17 +6,28 @@
 #include <cstring>
 #include <limits>
 #include <type_traits>
+#include <utility>
 #include <vector>
 
-#include "frames/row_tasks.hpp"
+#include "pool/row_passes.hpp"
 
-namespace orven::bindings::frames {
+namespace orven::grouping {
 
 using memory::RowBuffer;
 using memory::row_buffer;
 namespace {
 
 using TimeProblem = GroupedRows::TimeProblem;
+using pool::Checkpoint;
+using pool::piece_count;
+using pool::piece_rows;
+using pool::RowRange;
+using pool::rows_between_checks;
+
+template <class Task>
+void run_row_tasks(std::size_t count, Task&& task, pool::Interruption& interruption) {
+    if (count != 0) pool::run_tasks(count, std::forward<Task>(task), interruption);
+}
 
 // Up to this many buckets, every task counts its own range of rows into
 // tables of all buckets; beyond, rows are partitioned first.
@@ -155,7 +166,7 @@ GroupedRows group_few(Keys<Key>& input, const TimeReader<T>& time, const Columns
     counts.reserve(pieces);
     for (std::size_t p = 0; p < pieces; ++p) counts.emplace_back(buckets);
     std::vector<TimeProblem> problems(pieces, TimeProblem::none);
-    run_released_tasks(pieces, [&](std::size_t p, const Checkpoint& checkpoint) {
+    run_row_tasks(pieces, [&](std::size_t p, const Checkpoint& checkpoint) {
         const RowRange range = piece_rows(rows, pieces, p);
         for (std::size_t r = range.begin; r < range.end; ++r) {
             if ((r - range.begin) % rows_between_checks == 0 && checkpoint.stop()) return;
@@ -193,7 +204,7 @@ GroupedRows group_few(Keys<Key>& input, const TimeReader<T>& time, const Columns
     }
     std::vector<std::uint8_t> nan(pieces, 0);
     if (!any_unsorted) {
-        run_released_tasks(pieces, [&](std::size_t p, const Checkpoint& checkpoint) {
+        run_row_tasks(pieces, [&](std::size_t p, const Checkpoint& checkpoint) {
             const RowRange range = piece_rows(rows, pieces, p);
             std::vector<std::uint64_t> cursor(buckets);
             bool seen = false;
@@ -214,7 +225,7 @@ GroupedRows group_few(Keys<Key>& input, const TimeReader<T>& time, const Columns
         // Some group is out of time order: the rows in group order first,
         // the unordered groups sorted, then every value gathered by row.
         RowBuffer<Row> order = row_list<Row>(input);
-        run_released_tasks(pieces, [&](std::size_t p, const Checkpoint& checkpoint) {
+        run_row_tasks(pieces, [&](std::size_t p, const Checkpoint& checkpoint) {
             const RowRange range = piece_rows(rows, pieces, p);
             for (std::size_t r = range.begin; r < range.end; ++r) {
                 if ((r - range.begin) % rows_between_checks == 0 && checkpoint.stop()) return;
@@ -224,7 +235,7 @@ GroupedRows group_few(Keys<Key>& input, const TimeReader<T>& time, const Columns
         for (std::uint64_t b = 0; b < buckets; ++b) {
             if (unsorted[b]) sort_by_time(order.get() + out.start[b], order.get() + out.start[b + 1], time);
         }
-        run_released_tasks(pieces, [&](std::size_t p, const Checkpoint& checkpoint) {
+        run_row_tasks(pieces, [&](std::size_t p, const Checkpoint& checkpoint) {
             const RowRange range = piece_rows(rows, pieces, p);
             bool seen = false;
             for (std::size_t c = 0; c < columns.sources.size(); ++c) {
@@ -262,7 +273,7 @@ GroupedRows group_many(Keys<Key>& input, const TimeReader<T>& time, const Column
     // Pass 1: the rows of every partition, in frame order.
     const std::size_t pieces = piece_count(rows);
     std::vector<std::uint64_t> piece_counts(pieces * partitions, 0);
-    run_released_tasks(pieces, [&](std::size_t p, const Checkpoint& checkpoint) {
+    run_row_tasks(pieces, [&](std::size_t p, const Checkpoint& checkpoint) {
         const RowRange range = piece_rows(rows, pieces, p);
         std::uint64_t* count = piece_counts.data() + p * partitions;
         for (std::size_t r = range.begin; r < range.end; ++r) {
@@ -281,7 +292,7 @@ GroupedRows group_many(Keys<Key>& input, const TimeReader<T>& time, const Column
         partition_start[q + 1] = at;
     }
     RowBuffer<Row> order = row_list<Row>(input);
-    run_released_tasks(pieces, [&](std::size_t p, const Checkpoint& checkpoint) {
+    run_row_tasks(pieces, [&](std::size_t p, const Checkpoint& checkpoint) {
         const RowRange range = piece_rows(rows, pieces, p);
         std::uint64_t* cursor = piece_counts.data() + p * partitions;
         for (std::size_t r = range.begin; r < range.end; ++r) {
@@ -297,7 +308,7 @@ GroupedRows group_many(Keys<Key>& input, const TimeReader<T>& time, const Column
     std::vector<TimeProblem> problems(partitions, TimeProblem::none);
     std::vector<std::uint8_t> nan(partitions, 0);
     out.start[buckets] = rows;
-    run_released_tasks(partitions, [&](std::size_t q, const Checkpoint& checkpoint) {
+    run_row_tasks(partitions, [&](std::size_t q, const Checkpoint& checkpoint) {
         if (checkpoint.stop()) return;
         const std::uint64_t base = std::uint64_t{q} << shift;
         const std::uint64_t local_buckets = std::min<std::uint64_t>(std::uint64_t{1} << shift, buckets - base);
@@ -384,7 +395,7 @@ GroupedRows group_keys(Keys<Key>& input, const TimeReader<T>& time, const Column
 }
 
 template <class T>
-GroupedRows group_with(CompositeKey& key, const TimeReader<T>& time, const Columns& columns,
+GroupedRows group_with(keys::CompositeKey& key, const TimeReader<T>& time, const Columns& columns,
                        pool::Interruption& interruption) {
     if (key.narrow()) {
         Keys<std::uint32_t> input{key.narrow_keys(), key.rows(), key.bucket_count(), key.take_spare()};
@@ -396,7 +407,7 @@ GroupedRows group_with(CompositeKey& key, const TimeReader<T>& time, const Colum
 
 }  // namespace
 
-GroupedRows group_rows(CompositeKey& key, const TimeColumn& time, std::span<const double* const> sources,
+GroupedRows group_rows(keys::CompositeKey& key, const TimeColumn& time, std::span<const double* const> sources,
                        std::span<double* const> targets, pool::Interruption& interruption) {
     const Columns columns{sources, targets};
     if (key.rows() == 0) {
@@ -416,4 +427,4 @@ GroupedRows group_rows(CompositeKey& key, const TimeColumn& time, std::span<cons
     return group_with(key, TimeReader<NoTime>{}, columns, interruption);
 }
 
-}  // namespace orven::bindings::frames
+}  // namespace orven::grouping
