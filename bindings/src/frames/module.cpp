@@ -10,6 +10,7 @@
 #include "features/minimal/feature_values.hpp"
 #include "frames/group_features.hpp"
 #include "frames/key_timing.hpp"
+#include "frames/rolling_features.hpp"
 #include "python/entry_point.hpp"
 #include "python/failure.hpp"
 #include "python/handles.hpp"
@@ -23,6 +24,8 @@ using python::PyRef;
 PyMethodDef methods[] = {
     {"group_features", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(&group_features_entry)),
      METH_O, "group_features(call)\n--\n\n"},
+    {"rolling_features", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(&rolling_features_entry)),
+     METH_O, "rolling_features(call)\n--\n\n"},
     {"time_key_codes", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(&time_key_codes_entry)),
      METH_O, "time_key_codes(call)\n--\n\n"},
     {nullptr, nullptr, 0, nullptr},
