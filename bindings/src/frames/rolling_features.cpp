@@ -392,34 +392,32 @@ errors::Status set_item(PyObject* dict, const char* name, Result<PyRef> value) {
     return errors::success();
 }
 
+// The rest of the result beside the features, whose bytearray the workers
+// filled: by then the readings and the windows are let go of, so that the
+// call's peak is the features and the buffers of the readings, not both
+// and the result's other columns.
 Result<PyRef> window_table(const FrameCall& call, const GroupedReadings& grouped, const WindowList& list,
-                           std::span<const FeatureValues> values) {
+                           PyRef features) {
     const std::size_t total = list.total();
     Result<PyRef> dict = errors::checked(PyDict_New());
     if (!dict.ok()) return dict;
     std::int64_t* id_rows = nullptr;
     std::int64_t* kinds = nullptr;
     double* ends = nullptr;
-    double* features = nullptr;
     Result<PyRef> id_bytes = bytes_from(total, &id_rows);
     Result<PyRef> kind_bytes = bytes_from(total, &kinds);
     Result<PyRef> end_bytes = bytes_from(total, &ends);
-    Result<PyRef> feature_bytes = bytes_from(total * feature_count, &features);
-    if (!id_bytes.ok() || !kind_bytes.ok() || !end_bytes.ok() || !feature_bytes.ok()) return errors::fetch();
+    if (!id_bytes.ok() || !kind_bytes.ok() || !end_bytes.ok()) return errors::fetch();
     for (std::size_t s = 0; s + 1 < list.first.size(); ++s) {
-        const std::size_t group = s / grouped.width;
-        const std::int64_t id_row = grouped.table.id_rows[grouped.table.id_of_group[group]];
-        const std::int64_t kind = call.has_kind ? grouped.table.kind_rows[grouped.table.kind_of_group[group]]
-                                                : static_cast<std::int64_t>(s % grouped.width);
+        const SeriesKeys keys = keys_of(call, grouped, s);
+        const std::int64_t kind = call.has_kind ? keys.kind_row : static_cast<std::int64_t>(keys.value);
         for (std::size_t w = list.first[s]; w < list.first[s + 1]; ++w) {
-            id_rows[w] = id_row;
+            id_rows[w] = keys.id_row;
             kinds[w] = kind;
         }
     }
     if (total > 0) std::memcpy(ends, list.ends.get(), total * sizeof(double));
-    for (std::size_t w = 0; w < total; ++w) {
-        for (std::size_t f = 0; f < feature_count; ++f) features[f * total + w] = values[w][f];
-    }
+    Result<PyRef> feature_bytes(std::move(features));
     const std::pair<const char*, Result<PyRef>*> items[] = {
         {"id_rows", &id_bytes}, {"kinds", &kind_bytes}, {"ends", &end_bytes}, {"features", &feature_bytes}};
     for (auto& [name, value] : items) {
@@ -463,11 +461,18 @@ Result<PyRef> rolling_features(PyObject* described, call::CallBorrows& borrows, 
                                         std::span<const Window>(list.value().windows.get() + first,
                                                                 list.value().first[s + 1] - first)});
     }
-    auto values = memory::row_buffer<FeatureValues>(list.value().total());
-    const std::span<FeatureValues> slots(values.get(), list.value().total());
-    errors::Status computed = compute_windows(windows, slots, signals, call.progress.get());
+    // The workers write each window's features straight into the result.
+    FeatureValues* slots = nullptr;
+    Result<PyRef> features = bytes_from(list.value().total(), &slots);
+    if (!features.ok()) return std::move(features).error();
+    errors::Status computed = compute_windows(windows, std::span<FeatureValues>(slots, list.value().total()),
+                                              signals, call.progress.get());
     if (!computed.ok()) return std::move(computed).error();
-    return window_table(call, grouped.value(), list.value(), slots);
+    windows = {};
+    list.value().windows.reset();
+    grouped.value().gathered.reset();
+    grouped.value().times.reset();
+    return window_table(call, grouped.value(), list.value(), std::move(features).value());
 }
 
 Result<PyRef> run(PyObject* described) {
