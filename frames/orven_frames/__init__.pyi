@@ -1,6 +1,7 @@
 # Type information for orven_frames: the result is a table of the kind the
 # frame is, so each frame kind has its own overload.
 
+import datetime
 from collections.abc import Mapping, Sequence
 from typing import Any, Final, Literal, overload
 
@@ -66,3 +67,38 @@ def extract_features(
     The values are those of orven.extract_features on the same series, to
     the bit; variance and standard_deviation are population figures.
     """
+
+# A window's length or spacing: a number for a numeric time column, a
+# timedelta for a date or datetime one.
+Length = int | float | datetime.timedelta | np.timedelta64 | pd.Timedelta
+
+@overload
+def rolling_features(
+    frame: pd.DataFrame, *, id: Columns, time: str, value: Columns, kind: str | None = None,
+    size: int | None = None, step: int = 1, span: Length | None = None, every: Length | None = None,
+    min_length: int = 1, nan: NanPolicy = "raise", progress: bool = False,
+) -> pd.DataFrame: ...
+@overload
+def rolling_features(
+    frame: pl.DataFrame, *, id: Columns, time: str, value: Columns, kind: str | None = None,
+    size: int | None = None, step: int = 1, span: Length | None = None, every: Length | None = None,
+    min_length: int = 1, nan: NanPolicy = "raise", progress: bool = False,
+) -> pl.DataFrame: ...
+@overload
+def rolling_features(
+    frame: Mapping[str, NDArray[Any]], *, id: Columns, time: str, value: Columns, kind: str | None = None,
+    size: int | None = None, step: int = 1, span: Length | None = None, every: Length | None = None,
+    min_length: int = 1, nan: NanPolicy = "raise", progress: bool = False,
+) -> dict[str, NDArray[Any]]: ...
+@overload
+def rolling_features(
+    frame: pa.Table, *, id: Columns, time: str, value: Columns, kind: str | None = None,
+    size: int | None = None, step: int = 1, span: Length | None = None, every: Length | None = None,
+    min_length: int = 1, nan: NanPolicy = "raise", progress: bool = False,
+) -> pa.Table:
+    """The ten features of every window of every series of `frame`: one row
+    per window, sorted by id, kind and the window's end (the id column(s),
+    the kind column, the time column holding the end, the ten features).
+    Count windows with size (and step); time windows with span (and every).
+    Each window's values are those of orven.extract_features on its
+    readings, to the bit."""

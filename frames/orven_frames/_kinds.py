@@ -63,6 +63,12 @@ class ArrayMapping:
     def take(self, name, rows):
         return self.columns[name][rows]
 
+    def time_unit(self, name):
+        return cols.time_unit(self.columns[name].dtype)
+
+    def time_values(self, name, raw):
+        return cols.as_dtype(raw, self.columns[name].dtype)
+
     def scalar(self, name, row):
         return python_scalar(self.columns[name][row])
 
@@ -160,6 +166,25 @@ class PandasFrame:
     def take(self, name, rows):
         return self.column(name).array.take(rows)
 
+    def time_unit(self, name):
+        dtype = self.column(name).dtype
+        if self.pd.api.types.is_datetime64_any_dtype(dtype) or self.pd.api.types.is_timedelta64_dtype(dtype):
+            return getattr(dtype, "unit", None) or np.datetime_data(dtype)[0]
+        return None
+
+    def time_values(self, name, raw):
+        pd = self.pd
+        dtype = self.column(name).dtype
+        unit = self.time_unit(name)
+        if unit is not None:
+            letter = "m" if pd.api.types.is_timedelta64_dtype(dtype) else "M"
+            values = pd.Series(raw.view(f"{letter}8[{unit}]"))
+            tz = getattr(dtype, "tz", None)
+            return (values.dt.tz_localize("UTC").dt.tz_convert(tz) if tz is not None else values).array
+        if isinstance(dtype, np.dtype):
+            return cols.as_dtype(raw, dtype)
+        return pd.array(raw.astype(dtype.numpy_dtype), dtype=dtype)
+
     def scalar(self, name, row):
         return python_scalar(self.column(name).iloc[row])
 
@@ -244,6 +269,24 @@ class PolarsFrame:
 
     def take(self, name, rows):
         return self.column(name).gather(rows)
+
+    def time_unit(self, name):
+        pl = self.pl
+        dtype = self.column(name).dtype
+        if dtype == pl.Date:
+            return "D"
+        if isinstance(dtype, (pl.Datetime, pl.Duration)):
+            return dtype.time_unit
+        if dtype.is_temporal():
+            return "ns"
+        return None
+
+    def time_values(self, name, raw):
+        pl = self.pl
+        dtype = self.column(name).dtype
+        if dtype == pl.Date:
+            return pl.Series(raw.astype(np.int32)).cast(dtype)
+        return pl.Series(raw).cast(dtype)
 
     def scalar(self, name, row):
         return self.column(name)[int(row)]
@@ -359,6 +402,25 @@ class ArrowTable:
 
     def scalar(self, name, row):
         return self.column(name)[int(row)].as_py()
+
+    def time_unit(self, name):
+        pa = self.pa
+        kind = self.column(name).type
+        if pa.types.is_date32(kind):
+            return "D"
+        if pa.types.is_date64(kind):
+            return "ms"
+        if pa.types.is_temporal(kind):
+            return getattr(kind, "unit", "ns")
+        return None
+
+    def time_values(self, name, raw):
+        pa = self.pa
+        kind = self.column(name).type
+        if pa.types.is_temporal(kind):
+            width = np.int32 if kind.bit_width == 32 else np.int64
+            return pa.array(raw.astype(width)).view(kind)
+        return pa.array(raw).cast(kind)
 
     def labels(self, values):
         return self.pa.array(values)

@@ -84,3 +84,15 @@ def time(name, array):
     if kind == "f":
         return _seam.TimeColumn(name, array.astype(np.float64, copy=False))
     raise TypeError(_texts.time_type(name, array.dtype))
+
+
+def time_unit(dtype):
+    """The unit of a datetime or timedelta dtype, None for numbers."""
+    return np.datetime_data(dtype)[0] if dtype.kind in "mM" else None
+
+
+def as_dtype(raw, dtype):
+    """int64 or float64 times in `dtype`, the time column's own."""
+    if dtype.kind in "mM":
+        return raw.view(np.int64).view(dtype) if dtype.itemsize == 8 else raw.astype(dtype)
+    return raw.astype(dtype)

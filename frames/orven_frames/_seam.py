@@ -119,3 +119,23 @@ class FrameCall:
 
 def bytes_as(data, dtype, shape=-1):
     return np.frombuffer(data, dtype=dtype).reshape(shape)
+
+
+class RollingCall(FrameCall):
+    """A FrameCall (time required, wide False) and its windows, for
+    _native.rolling_features (described in bindings/src/frames/rolling_features.hpp):
+    size/step (count windows) or span/every (time windows, in the time
+    column's own numbers: int for int64 times, float for float64),
+    min_length, and window_message(id_row, kind_row, value, why) beside
+    nan_message(id_row, kind_row, value, end)."""
+
+    __slots__ = ("size", "step", "span", "every", "min_length", "window_message")
+
+    def __init__(self, *, size, step, span, every, min_length, window_message, **frame):
+        super().__init__(wide=False, **frame)
+        self.size = size
+        self.step = step
+        self.span = span
+        self.every = every
+        self.min_length = min_length
+        self.window_message = window_message

@@ -91,3 +91,58 @@ def repeated_column(name):
 
 def no_tqdm():
     return "progress=True needs tqdm, which is not installed (pip install tqdm)"
+
+
+def nan_in_window(column, keys, end):
+    described = ", ".join(f"{name}={value!r}" for name, value in keys)
+    return f"{column} holds NaN in the series {described}, in the window ending at {end!r}"
+
+
+def unwindowable_series(keys, why):
+    described = ", ".join(f"{name}={value!r}" for name, value in keys)
+    return f"the series {described} cannot be cut into windows: {why}"
+
+
+def not_a_count(argument, value):
+    return f"{argument} must be an integer, not {type(value).__name__}"
+
+
+def count_below(argument, value, least):
+    return f"{argument} must be at least {least}, not {value!r}"
+
+
+def size_or_span():
+    return "exactly one of size and span must be given"
+
+
+def every_without_span():
+    return "every can only be given with span"
+
+
+def not_positive(argument, value):
+    return f"{argument} must be above zero, not {value!r}"
+
+
+def bad_window_length(argument, value):
+    return (f"{argument} must be a number (a numeric time column) or a timedelta "
+            f"(a date or datetime time column), not {type(value).__name__}")
+
+
+def timedelta_for_numbers(argument, name):
+    return f"{argument} is a timedelta, but time column {name!r} holds numbers: give a number"
+
+
+def number_for_datetimes(argument, name):
+    return f"{argument} is a number, but time column {name!r} holds dates or datetimes: give a timedelta"
+
+
+def not_whole(argument, name, unit):
+    return f"{argument} is not a whole number of the unit ({unit}) of time column {name!r}"
+
+
+def not_finite(argument, value):
+    return f"{argument} must be finite, not {value!r}"
+
+
+def too_large(argument):
+    return f"{argument} lies beyond the range of the time column's int64 times"

@@ -10,6 +10,7 @@
 #include "features/minimal/feature_values.hpp"
 #include "frames/group_features.hpp"
 #include "frames/key_timing.hpp"
+#include "frames/rolling_features.hpp"
 #include "memory/block_cache.hpp"
 #include "python/entry_point.hpp"
 #include "python/failure.hpp"
@@ -30,6 +31,8 @@ PyObject* release_memory_entry(PyObject*, PyObject*) noexcept {
 PyMethodDef methods[] = {
     {"group_features", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(&group_features_entry)),
      METH_O, "group_features(call)\n--\n\n"},
+    {"rolling_features", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(&rolling_features_entry)),
+     METH_O, "rolling_features(call)\n--\n\n"},
     {"time_key_codes", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(&time_key_codes_entry)),
      METH_O, "time_key_codes(call)\n--\n\n"},
     {"release_memory", &release_memory_entry, METH_NOARGS, "release_memory()\n--\n\n"},
