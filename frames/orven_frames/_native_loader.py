@@ -11,6 +11,8 @@ import sys
 
 import orven
 
+from . import _texts
+
 NAME = "orven_frames._native"
 
 
@@ -20,7 +22,7 @@ def load():
         return module
     module_spec = importlib.util.spec_from_file_location(NAME, orven.__file__)
     if module_spec is None or module_spec.loader is None:
-        raise ImportError(f"cannot load {NAME} from {orven.__file__}")
+        raise ImportError(_texts.native_not_found(NAME, orven.__file__))
     module = importlib.util.module_from_spec(module_spec)
     module_spec.loader.exec_module(module)
     sys.modules[NAME] = module

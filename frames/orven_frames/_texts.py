@@ -1,7 +1,8 @@
 """Every message the frame path raises, in one place: the package's own
 and those the native part raises, which it is handed with each column
 (_seam.ColumnTexts).  Only the native part's internal errors, which a
-correct call never meets, are worded there ("group_features: ...")."""
+correct call never meets, are worded there (TypeError "group_features:
+...", SystemError)."""
 
 
 def missing_column(name):
@@ -146,3 +147,7 @@ def not_finite(argument, value):
 
 def too_large(argument):
     return f"{argument} lies beyond the range of the time column's int64 times"
+
+
+def native_not_found(name, path):
+    return f"cannot load {name} from {path}"

@@ -30,6 +30,7 @@
 #include "keys/row_numbering.hpp"
 #include "keys/task_numbering.hpp"
 #include "memory/row_buffer.hpp"
+#include "pool/row_blocks.hpp"
 #include "pool/row_passes.hpp"
 #include "python/handles.hpp"
 
@@ -450,13 +451,16 @@ std::optional<KeyCodes> coded_batches(ReadBatches& read, std::size_t rows, pool:
         }
         for (std::size_t u = first_unit(t); u < first_unit(t + 1); ++u) {
             const Unit& unit = units[u];
-            const auto step = static_cast<std::int64_t>(pool::rows_between_checks);
-            for (std::int64_t at = 0; at < unit.length; at += step) {
-                if (checkpoint.stop() || many.load(std::memory_order_relaxed)) return;
-                code_strings(*unit.array, unit.offset + at, std::min(unit.length - at, step), read.layout, dictionary,
-                             codes.get() + unit.first_row + at);
+            const bool whole = pool::for_each_block(pool::RowRange{0, static_cast<std::size_t>(unit.length)}, checkpoint,
+                                                    [&](std::size_t begin, std::size_t end) {
+                if (many.load(std::memory_order_relaxed)) return false;
+                code_strings(*unit.array, unit.offset + static_cast<std::int64_t>(begin),
+                             static_cast<std::int64_t>(end - begin), read.layout, dictionary,
+                             codes.get() + unit.first_row + begin);
                 if (dictionary.size() > keys::cache_values) many.store(true, std::memory_order_relaxed);
-            }
+                return true;
+            });
+            if (!whole) return;
         }
     }, interruption);
     if (many.load(std::memory_order_relaxed)) {

@@ -46,6 +46,9 @@ Result<KeyCodes> interpreted_object_codes(const ColumnBuffer& column, PyObject* 
     IdentityCache seen;
     ObjectDictionary dictionary;
     for (std::size_t r = 0; r < rows; ++r) {
+        // This thread polls for itself here (pool::for_each_block only reads
+        // the flag that a waiting thread sets), and looks again at the
+        // column, which a signal handler may have changed.
         if (r % pool::rows_between_checks == 0) {
             pool::poll_on_caller(interruption);
             if (!column.still_as_viewed()) return value_error(rules.changed_message);

@@ -33,6 +33,7 @@
 #include "keys/task_numbering.hpp"
 #include "keys/text_blocks.hpp"
 #include "memory/row_buffer.hpp"
+#include "pool/row_blocks.hpp"
 #include "pool/row_passes.hpp"
 
 namespace orven::bindings::frames {
@@ -79,24 +80,37 @@ public:
     // cache (keys/row_numbering.hpp), and says which.
     ChunkOutcome code_rows(PyObject* const* objects, std::size_t begin, std::size_t end,
                            StringDictionary& dictionary, std::uint32_t* out, const pool::Checkpoint& checkpoint) {
-        for (std::size_t r = begin; r < end; ++r) {
-            if ((r - begin) % pool::rows_between_checks == 0) {
-                if (checkpoint.stop()) return ChunkOutcome::read;
-                if (dictionary.size() > keys::cache_values) return ChunkOutcome::many_texts;
+        // What stopped the walk; `read` when the checkpoint did.
+        ChunkOutcome stopped = ChunkOutcome::read;
+        const bool whole = pool::for_each_block(pool::RowRange{begin, end}, checkpoint,
+                                                [&](std::size_t block_begin, std::size_t block_end) {
+            if (dictionary.size() > keys::cache_values) {
+                stopped = ChunkOutcome::many_texts;
+                return false;
             }
-            if (r + prefetch_distance < end) prefetch_object(objects[r + prefetch_distance]);
-            PyObject* const object = objects[r];
-            if (object == nullptr) return ChunkOutcome::other_object;
-            // No shortcut for a row that repeats the one before: on
-            // shuffled rows its branch would mispredict at most rows.
-            Recent& slot = recent_[keys::mix(reinterpret_cast<std::uintptr_t>(object)) & (slots - 1)];
-            if (slot.object != object) {
-                PythonText text;
-                if (!read_exact_str(object, text)) return ChunkOutcome::other_object;
-                slot = Recent{object, code_of(utf8_of(text, scratch_), dictionary)};
+            for (std::size_t r = block_begin; r < block_end; ++r) {
+                if (r + prefetch_distance < end) prefetch_object(objects[r + prefetch_distance]);
+                PyObject* const object = objects[r];
+                if (object == nullptr) {
+                    stopped = ChunkOutcome::other_object;
+                    return false;
+                }
+                // No shortcut for a row that repeats the one before: on
+                // shuffled rows its branch would mispredict at most rows.
+                Recent& slot = recent_[keys::mix(reinterpret_cast<std::uintptr_t>(object)) & (slots - 1)];
+                if (slot.object != object) {
+                    PythonText text;
+                    if (!read_exact_str(object, text)) {
+                        stopped = ChunkOutcome::other_object;
+                        return false;
+                    }
+                    slot = Recent{object, code_of(utf8_of(text, scratch_), dictionary)};
+                }
+                out[r] = slot.code;
             }
-            out[r] = slot.code;
-        }
+            return true;
+        });
+        if (!whole) return stopped;
         return dictionary.size() > keys::cache_values ? ChunkOutcome::many_texts : ChunkOutcome::read;
     }
 

@@ -5,7 +5,7 @@
 #include <limits>
 
 #include "keys/integer_dictionary.hpp"
-#include "keys/row_blocks.hpp"
+#include "pool/row_blocks.hpp"
 #include "keys/row_numbering.hpp"
 #include "pool/row_passes.hpp"
 
@@ -50,7 +50,7 @@ void for_codes(std::size_t rows, const KeyCodes& column, Out* target, Combine co
     pool::run_tasks(ranges.size(), [&](std::size_t i, const pool::Checkpoint& checkpoint) {
         const TableRange range = ranges[i];
         const std::uint32_t* const table = range.table;
-        for_each_block(pool::RowRange{range.begin, range.end}, checkpoint, [&](std::size_t begin, std::size_t end) {
+        pool::for_each_block(pool::RowRange{range.begin, range.end}, checkpoint, [&](std::size_t begin, std::size_t end) {
             if (table != nullptr) {
                 for (std::size_t r = begin; r < end; ++r) target[r] = combine(r, table[codes[r]]);
             } else {

@@ -6,7 +6,7 @@
 
 #include "keys/order_key_codes.hpp"
 #include "keys/order_keys.hpp"
-#include "keys/row_blocks.hpp"
+#include "pool/row_blocks.hpp"
 
 namespace orven::keys {
 namespace {
@@ -28,7 +28,7 @@ FloatSurvey survey(std::span<const T> values, pool::Interruption& interruption) 
     const T* const data = values.data();
     pool::run_tasks(pieces, [&](std::size_t p, const pool::Checkpoint& checkpoint) {
         FloatSurvey piece;
-        for_each_block(pool::piece_rows(rows, pieces, p), checkpoint, [&](std::size_t begin, std::size_t end) {
+        pool::for_each_block(pool::piece_rows(rows, pieces, p), checkpoint, [&](std::size_t begin, std::size_t end) {
             bool nan = piece.nan;
             bool integers = piece.integers;
             for (std::size_t r = begin; r < end; ++r) {

@@ -5,7 +5,7 @@
 
 #include "keys/order_key_codes.hpp"
 #include "keys/order_keys.hpp"
-#include "keys/row_blocks.hpp"
+#include "pool/row_blocks.hpp"
 
 namespace orven::keys {
 namespace {
@@ -57,7 +57,7 @@ CodedColumn category_codes(std::span<const T> values, std::span<const std::uint3
     pool::run_tasks(pieces, [&](std::size_t p, const pool::Checkpoint& checkpoint) {
         const NullTest<T> null_test = is_null;
         CodingOutcome outcome = CodingOutcome::coded;
-        for_each_block(pool::piece_rows(rows, pieces, p), checkpoint, [&](std::size_t begin, std::size_t end) {
+        pool::for_each_block(pool::piece_rows(rows, pieces, p), checkpoint, [&](std::size_t begin, std::size_t end) {
             for (std::size_t r = begin; r < end && outcome == CodingOutcome::coded; ++r) {
                 const T v = data[r];
                 if (null_test(v)) {

@@ -18,7 +18,7 @@
 #include "keys/coded_column.hpp"
 #include "keys/direct_range.hpp"
 #include "keys/integer_dictionary.hpp"
-#include "keys/row_blocks.hpp"
+#include "pool/row_blocks.hpp"
 #include "keys/stride.hpp"
 #include "keys/row_numbering.hpp"
 #include "memory/row_buffer.hpp"
@@ -67,7 +67,7 @@ KeySurvey key_survey(std::size_t rows, KeyOf key_of, IsNull is_null, pool::Inter
         if (range.begin == range.end) return;
         const std::uint64_t first = key_of(range.begin);
         KeySurvey::Piece piece{KeyBounds{first, first, Stride(), false}, first, first, 0, true};
-        const bool whole = for_each_block(range, checkpoint, [&](std::size_t begin, std::size_t end) {
+        const bool whole = pool::for_each_block(range, checkpoint, [&](std::size_t begin, std::size_t end) {
             // In locals for the loop: the compiler keeps them in registers.
             std::uint64_t low = piece.bounds.low;
             std::uint64_t high = piece.bounds.high;
@@ -134,7 +134,7 @@ KeyCodes numbered_by_runs(std::size_t rows, memory::RowBuffer<std::uint32_t> cod
         if (range.begin == range.end) return;
         std::uint32_t run = first_run[p];
         std::uint64_t previous = survey.pieces[p].first;
-        for_each_block(range, checkpoint, [&](std::size_t begin, std::size_t end) {
+        pool::for_each_block(range, checkpoint, [&](std::size_t begin, std::size_t end) {
             for (std::size_t r = begin; r < end; ++r) {
                 const std::uint64_t key = key_of(r);
                 run += key != previous ? 1u : 0u;
@@ -172,7 +172,7 @@ CodedColumn coded_by_order_keys(std::size_t rows, KeyOf key_of, IsNull is_null,
         const std::size_t pieces = pool::piece_count(rows);
         const std::uint64_t low = bounds.low;
         pool::run_tasks(pieces, [&](std::size_t p, const pool::Checkpoint& checkpoint) {
-            for_each_block(pool::piece_rows(rows, pieces, p), checkpoint, [&](std::size_t begin, std::size_t end) {
+            pool::for_each_block(pool::piece_rows(rows, pieces, p), checkpoint, [&](std::size_t begin, std::size_t end) {
                 for (std::size_t r = begin; r < end; ++r) {
                     target[r] = static_cast<std::uint32_t>(stride.quotient(key_of(r) - low));
                 }

@@ -38,7 +38,7 @@
 
 #include "keys/integer_dictionary.hpp"
 #include "keys/key_codes.hpp"
-#include "keys/row_blocks.hpp"
+#include "pool/row_blocks.hpp"
 #include "keys/string_dictionary.hpp"
 #include "keys/task_numbering.hpp"
 #include "memory/row_buffer.hpp"
@@ -119,7 +119,7 @@ KeyCodes numbered_by_partitions(std::size_t rows, memory::RowBuffer<std::uint32_
     pool::run_tasks(tasks, [&](std::size_t t, const pool::Checkpoint& checkpoint) {
         Counts count{};
         std::uint8_t* const part = partition.get();
-        for_each_block(pool::piece_rows(rows, tasks, t), checkpoint, [&](std::size_t begin, std::size_t end) {
+        pool::for_each_block(pool::piece_rows(rows, tasks, t), checkpoint, [&](std::size_t begin, std::size_t end) {
             for (std::size_t r = begin; r < end; ++r) {
                 const auto p = static_cast<std::uint8_t>(Dictionary::hash(key_of(r)) >> (64 - partition_bits));
                 part[r] = p;
@@ -148,7 +148,7 @@ KeyCodes numbered_by_partitions(std::size_t rows, memory::RowBuffer<std::uint32_
         Counts next = starts[t];
         const std::uint8_t* const part = partition.get();
         Value* const target = scattered.get();
-        for_each_block(pool::piece_rows(rows, tasks, t), checkpoint, [&](std::size_t begin, std::size_t end) {
+        pool::for_each_block(pool::piece_rows(rows, tasks, t), checkpoint, [&](std::size_t begin, std::size_t end) {
             for (std::size_t r = begin; r < end; ++r) target[next[part[r]]++] = Carrier::carry(key_of, r);
         });
     }, interruption);
@@ -158,7 +158,7 @@ KeyCodes numbered_by_partitions(std::size_t rows, memory::RowBuffer<std::uint32_
     pool::run_tasks(partitions, [&](std::size_t p, const pool::Checkpoint& checkpoint) {
         Dictionary& dictionary = numbering.dictionary(p);
         Value* const carried = scattered.get();
-        for_each_block(pool::RowRange{partition_start[p], partition_start[p + 1]}, checkpoint,
+        pool::for_each_block(pool::RowRange{partition_start[p], partition_start[p + 1]}, checkpoint,
                        [&](std::size_t begin, std::size_t end) {
             for (std::size_t i = begin; i < end; ++i) {
                 Carrier::set_code(carried[i], Carrier::code_of(dictionary, key_of, carried[i]));
@@ -181,7 +181,7 @@ KeyCodes numbered_by_partitions(std::size_t rows, memory::RowBuffer<std::uint32_
         const std::uint8_t* const part = partition.get();
         const Value* const ranked = scattered.get();
         std::uint32_t* const target = codes.get();
-        for_each_block(pool::piece_rows(rows, tasks, t), checkpoint, [&](std::size_t begin, std::size_t end) {
+        pool::for_each_block(pool::piece_rows(rows, tasks, t), checkpoint, [&](std::size_t begin, std::size_t end) {
             for (std::size_t r = begin; r < end; ++r) target[r] = Carrier::code(ranked[next[part[r]]++]);
         });
     }, interruption);

@@ -26,7 +26,7 @@
 
 #include "keys/key_codes.hpp"
 #include "keys/partitioned_numbering.hpp"
-#include "keys/row_blocks.hpp"
+#include "pool/row_blocks.hpp"
 #include "keys/task_numbering.hpp"
 #include "memory/row_buffer.hpp"
 #include "pool/row_passes.hpp"
@@ -57,7 +57,7 @@ KeyCodes number_rows(std::size_t rows, memory::RowBuffer<std::uint32_t> codes, K
         if (range.begin == range.end) return;
         auto previous = key_of(range.begin);
         std::size_t repeats = 0;
-        for_each_block(range, checkpoint, [&](std::size_t begin, std::size_t end) {
+        pool::for_each_block(range, checkpoint, [&](std::size_t begin, std::size_t end) {
             if (many.load(std::memory_order_relaxed)) return;
             std::size_t repeated = 0;
             for (std::size_t r = begin; r < end; ++r) {

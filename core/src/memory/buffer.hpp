@@ -1,13 +1,15 @@
 #pragma once
 
-// The buffers whose size follows the caller's input (the median's working
-// copy of a series, a call's series views and result slots) are the only
-// allocations that an ordinary call can fail for want of memory.  They are
-// made through this one function, so that their failure is an explicit,
-// recoverable event: std::bad_alloc, which ends only the call that asked
-// (the module turns it into MemoryError) and leaves the process as it was.
-// Every other allocation is small and fixed bookkeeping, left to the
-// runtime's own rules.
+// Allocations whose size follows the caller's input (the median's working
+// copy of a series, a call's series views and result slots, and the
+// per-row buffers of row_buffer.hpp) are the ones an ordinary call can fail
+// for want of memory.  Each such failure is an explicit, recoverable event:
+// std::bad_alloc, which ends only the call that asked (the module turns it
+// into MemoryError) and leaves the process as it was.  This function makes
+// those that need no more than plain room; std::vector may hold the smaller
+// ones (per distinct key, per group), whose failure is the same bad_alloc.
+// What the pool's own machinery allocates is small and fixed, left to the
+// runtime's rules (pool/bookkeeping.hpp).
 
 #include <cstddef>
 #include <memory>

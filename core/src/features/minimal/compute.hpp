@@ -7,9 +7,9 @@ namespace orven::features::minimal {
 
 // The ten features of one series, in feature_names order: what the
 // extraction computes for every series it is given.  The values are, bit
-// for bit, those of the statistics one by one (oop/minimal_feature_set.hpp,
-// the literal definitions that the tests hold this against), but fused: one
-// pass for the sums and extrema, one for the squared deviations and the
+// for bit, those of the statistics one by one (the literal definitions in
+// literal_reference/minimal_feature_set.hpp, which the tests hold this
+// against), but fused: one pass for the sums and extrema, one for the squared deviations and the
 // median's candidates, then a selection for the median.  A series of two or
 // more elements that holds a NaN is left to the literal median, which
 // refuses it with its fatal error (functional.hpp).  Nothing is allocated
