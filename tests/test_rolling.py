@@ -186,6 +186,7 @@ ERRORS = [
     (frame(), dict(), ValueError, "exactly one of size and span must be given"),
     (frame(), dict(size=3, span=2), ValueError, "exactly one of size and span must be given"),
     (frame(), dict(size=3, every=2), ValueError, "every can only be given with span"),
+    (frame(), dict(span=3, step=2), ValueError, "step can only be given with size"),
     (frame(), dict(size=0), ValueError, "size must be at least 1, not 0"),
     (frame(), dict(size=2, step=0), ValueError, "step must be at least 1, not 0"),
     (frame(), dict(size=2.0), TypeError, "size must be an integer, not float"),

@@ -291,6 +291,8 @@ def rolling_features(frame, *, id, time, value, kind=None, size=None, step=1, sp
         raise ValueError(_texts.size_or_span())
     if every is not None and span is None:
         raise ValueError(_texts.every_without_span())
+    if span is not None and step != 1:
+        raise ValueError(_texts.step_without_size())
     if size is not None:
         size = _count("size", size, 1)
         step = _count("step", step, 1)

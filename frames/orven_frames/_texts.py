@@ -120,6 +120,10 @@ def every_without_span():
     return "every can only be given with span"
 
 
+def step_without_size():
+    return "step can only be given with size"
+
+
 def not_positive(argument, value):
     return f"{argument} must be above zero, not {value!r}"
 
