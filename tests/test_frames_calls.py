@@ -121,13 +121,18 @@ def test_progress_without_tqdm_is_a_clear_import_error(monkeypatch):
     assert str(raised.value) == "progress=True needs tqdm, which is not installed (pip install tqdm)"
 
 
-def test_progress_bar_reaches_the_series_count(capsys):
+@pytest.mark.parametrize("rolling", [False, True])
+def test_progress_bar_reaches_the_count_of_series_or_windows(capsys, rolling):
     pytest.importorskip("tqdm")
     ids = 3000
-    frame = {"id": np.repeat(np.arange(ids), 4), "value": np.arange(4.0 * ids)}
-    table = orven_frames.extract_features(frame, id="id", value="value", progress=True)
-    assert len(table["id"]) == ids
-    assert f"{ids}/{ids}" in capsys.readouterr().err
+    frame = {"id": np.repeat(np.arange(ids), 4), "time": np.tile(np.arange(4), ids), "value": np.arange(4.0 * ids)}
+    if rolling:
+        table = orven_frames.rolling_features(frame, id="id", time="time", value="value", size=2, progress=True)
+    else:
+        table = orven_frames.extract_features(frame, id="id", value="value", progress=True)
+    rows = len(table["id"])
+    assert rows == (4 * ids if rolling else ids)
+    assert f"{rows}/{rows}" in capsys.readouterr().err
 
 
 def long_frame(series=8, length=1_500_000):
@@ -235,8 +240,8 @@ CTRL_C = """
 
     rng = np.random.default_rng(3)
     frame = {"id": np.repeat(np.arange(400_000), 10), "kind": np.tile(np.array(["a", "b"], dtype=object), 2_000_000),
-             "value": rng.normal(size=4_000_000)}
-    orven_frames.extract_features(frame, id="id", kind="kind", value="value")
+             "time": np.arange(4_000_000), "value": rng.normal(size=4_000_000)}
+    CALL
     sender = subprocess.Popen(
         [sys.executable, "-c",
          "import os, signal, sys, time; time.sleep(float(sys.argv[2])); "
@@ -247,7 +252,7 @@ CTRL_C = """
     try:
         deadline = time.time() + 20
         while time.time() < deadline:
-            orven_frames.extract_features(frame, id="id", kind="kind", value="value")
+            CALL
     except KeyboardInterrupt:
         caught = time.time()
     sent = float(sender.communicate()[0])
@@ -258,9 +263,17 @@ CTRL_C = """
 """
 
 
-@pytest.mark.parametrize("delay", ["0.3", "0.45", "0.6"])
-def test_ctrl_c_stops_a_call_promptly_and_the_next_call_works(delay):
-    child = run_python(CTRL_C.replace("sys.argv[1]]", f"{delay!r}]"), {"RAYON_NUM_THREADS": "1"}, timeout=120)
+CALLS = {
+    "extract_features": 'orven_frames.extract_features(frame, id="id", kind="kind", value="value")',
+    "rolling_features": 'orven_frames.rolling_features(frame, id="id", kind="kind", time="time", value="value", size=50)',
+}
+
+
+@pytest.mark.parametrize("call, delay", [("extract_features", "0.3"), ("extract_features", "0.45"),
+                                         ("extract_features", "0.6"), ("rolling_features", "0.45")])
+def test_ctrl_c_stops_a_call_promptly_and_the_next_call_works(call, delay):
+    program = CTRL_C.replace("sys.argv[1]]", f"{delay!r}]").replace("CALL", CALLS[call])
+    child = run_python(program, {"RAYON_NUM_THREADS": "1"}, timeout=120)
     text = child.stdout.split("LATENCY", 1)[1].split()[0]
     assert text != "none", "no KeyboardInterrupt at all"
     print(f"\nKeyboardInterrupt {float(text):.3f} s after SIGINT")
