@@ -165,6 +165,8 @@ FRAMES_PROGRAM = """
     reveal_type(orven_frames.extract_features(table, id=["id"], value="value", wide=True))
     reveal_type(orven_frames.extract_features(columns, id="id", value="value", nan="drop"))
     orven_frames.extract_features(columns, id="id", value="value", nan="keep")
+    reveal_type(orven_frames.rolling_features(pl.DataFrame(columns), id="id", time="id", value="value", size=2))
+    orven_frames.rolling_features(columns, id="id", time="id", value="value", span="2")
 """
 
 
@@ -184,5 +186,5 @@ def test_frames_results_are_typed_by_frame_kind(name, tmp_path):
     assert [re.search(pattern, revealed.get(line, "")) is not None for line, pattern in [
         # pyright names the classes without their modules.
         (11, r"^(?!.*polars).*\bDataFrame\b"), (12, r"^(?!.*pandas).*\bDataFrame\b"), (14, r"\bTable\b"),
-        (15, r"dict\[str, .*ndarray")]] == [True] * 4, output
-    assert errors == {16}, output  # the one misuse: an unknown nan policy
+        (15, r"dict\[str, .*ndarray"), (17, r"^(?!.*pandas).*\bDataFrame\b")]] == [True] * 5, output
+    assert errors == {16, 18}, output  # the misuses: an unknown nan policy, a span of the wrong type
