@@ -262,19 +262,19 @@ def runner(tool, frame, shape, threads):
                 extra[f"{name}:absolute"] = frame[name].abs()
                 extra[f"{name}:square"] = frame[name] ** 2
             grouped = frame.assign(**extra).groupby(keys, sort=True)
-            spec = {}
+            aggregations = {}
             for name in values:
                 p = prefix(name)
-                spec[p + "absolute_maximum"] = (f"{name}:absolute", "max")
-                spec[p + "mean"] = (name, "mean")
-                spec[p + "median"] = (name, "median")
+                aggregations[p + "absolute_maximum"] = (f"{name}:absolute", "max")
+                aggregations[p + "mean"] = (name, "mean")
+                aggregations[p + "median"] = (name, "median")
                 # size counts NaN readings, count does not.
-                spec[p + "length"] = (name, "count" if shape.nan else "size")
-                spec[p + "maximum"] = (name, "max")
-                spec[p + "minimum"] = (name, "min")
-                spec[p + "sum_values"] = (name, "sum")
-                spec[p + ":mean_square"] = (f"{name}:square", "mean")
-            table = grouped.agg(**spec)
+                aggregations[p + "length"] = (name, "count" if shape.nan else "size")
+                aggregations[p + "maximum"] = (name, "max")
+                aggregations[p + "minimum"] = (name, "min")
+                aggregations[p + "sum_values"] = (name, "sum")
+                aggregations[p + ":mean_square"] = (f"{name}:square", "mean")
+            table = grouped.agg(**aggregations)
             for name in values:
                 p = prefix(name)
                 table[p + "variance"] = grouped[name].var(ddof=0)

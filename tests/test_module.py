@@ -107,9 +107,9 @@ IMPORTS = {
     "orven": "import orven",
     "orven_frames._native": (
         "import importlib.util; "
-        "spec = importlib.util.spec_from_file_location("
+        "found = importlib.util.spec_from_file_location("
         "'orven_frames._native', importlib.util.find_spec('orven').origin); "
-        "spec.loader.exec_module(importlib.util.module_from_spec(spec))"
+        "found.loader.exec_module(importlib.util.module_from_spec(found))"
     ),
 }
 
