@@ -74,6 +74,22 @@ def release_memory():
     return _native.release_memory()
 
 
+def _roles(frame, id, value, kind, time):
+    """The frame's adapter and the columns of each role, checked: ids,
+    values (a list: wide input) and whether the input is wide."""
+    adapter = _kinds.adapter_for(frame)
+    ids, _ = _names(id)
+    values, wide_input = _names(value)
+    if not ids:
+        raise ValueError(_texts.no_id_columns())
+    if not values:
+        raise ValueError(_texts.no_value_columns())
+    if wide_input and kind is not None:
+        raise ValueError(_texts.kind_with_wide_input())
+    _check_columns(adapter, ids, kind, time, values)
+    return adapter, ids, values, wide_input
+
+
 def extract_features(frame, *, id, value, kind=None, time=None, wide=False, nan="raise",
                      progress=False):
     """The ten features of every series of `frame`, as a table of its kind.
@@ -94,16 +110,7 @@ def extract_features(frame, *, id, value, kind=None, time=None, wide=False, nan=
     """
     if nan not in ("raise", "drop"):
         raise ValueError(_texts.bad_nan_policy(nan))
-    adapter = _kinds.adapter_for(frame)
-    ids, _ = _names(id)
-    values, wide_input = _names(value)
-    if not ids:
-        raise ValueError(_texts.no_id_columns())
-    if not values:
-        raise ValueError(_texts.no_value_columns())
-    if wide_input and kind is not None:
-        raise ValueError(_texts.kind_with_wide_input())
-    _check_columns(adapter, ids, kind, time, values)
+    adapter, ids, values, wide_input = _roles(frame, id, value, kind, time)
     report, close = _progress_reporter() if progress else (None, lambda: None)
 
     if wide_input:
@@ -297,16 +304,7 @@ def rolling_features(frame, *, id, time, value, kind=None, size=None, step=1, sp
         size = _count("size", size, 1)
         step = _count("step", step, 1)
     min_length = _count("min_length", min_length, 0)
-    adapter = _kinds.adapter_for(frame)
-    ids, _ = _names(id)
-    values, wide_input = _names(value)
-    if not ids:
-        raise ValueError(_texts.no_id_columns())
-    if not values:
-        raise ValueError(_texts.no_value_columns())
-    if wide_input and kind is not None:
-        raise ValueError(_texts.kind_with_wide_input())
-    _check_columns(adapter, ids, kind, time, values)
+    adapter, ids, values, wide_input = _roles(frame, id, value, kind, time)
 
     if wide_input:
         values = sorted(values)
