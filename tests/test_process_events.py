@@ -256,9 +256,14 @@ FORK_FROM_A_SIGNAL_HANDLER = """
                 signal.alarm(20)
 
     signal.signal(signal.SIGUSR1, fork_here)
-    subprocess.Popen([sys.executable, "-c",
-                      "import os, signal, sys, time; time.sleep(0.5); os.kill(int(sys.argv[1]), signal.SIGUSR1)",
-                      str(parent)])
+    # The sender says when it is up, so that a slow interpreter start on a
+    # loaded machine cannot push the signal past the end of the call.
+    sender = subprocess.Popen(
+        [sys.executable, "-c",
+         "import os, signal, sys, time; print(flush=True); time.sleep(0.5); os.kill(int(sys.argv[1]), signal.SIGUSR1)",
+         str(parent)],
+        stdout=subprocess.PIPE)
+    sender.stdout.readline()
     try:
         result = orven.extract_features(data)
         outcome = "result" if len(result) == len(data) else "short"
