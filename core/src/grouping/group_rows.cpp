@@ -9,6 +9,7 @@
 #include <utility>
 #include <vector>
 
+#include "pool/row_blocks.hpp"
 #include "pool/row_passes.hpp"
 
 namespace orven::grouping {
@@ -256,116 +257,202 @@ GroupedRows group_few(Keys<Key>& input, const TimeReader<T>& time, const Columns
 }
 
 // ----------------------------------------------------- many buckets
+//
+// Radix partitioning (Polychroniou and Ross, SIGMOD 2014; Balkesen et al.,
+// ICDE 2013): the buckets are cut into at most most_partitions partitions
+// of 2^shift consecutive buckets, and every stream the grouping needs is
+// moved to its partition in one pass over the rows: the row with its
+// bucket in the partition (one word), the time, and each value column,
+// whose values go straight into the part of their target that the
+// partition's groups will occupy.  A partition is then contiguous and, on
+// average, a few thousand rows: it is counted, checked for time order and
+// permuted within its own part of each target while all of it is in cache.
+// No pass reads a column at random, so the row order does not matter.  The
+// worst case is a partition holding most rows (a few huge groups): its
+// scratch copy is then as long as the rows.
 
-template <class T, class Row, class Key>
-GroupedRows group_many(Keys<Key>& input, const TimeReader<T>& time, const Columns& columns,
-                       pool::Interruption& interruption) {
-    const std::size_t rows = input.rows;
-    const std::uint64_t buckets = input.buckets;
-    const Key* keys = input.keys;
-    GroupedRows out = empty_result(buckets);
+// Where the partitions lie: partition q at [start[q], start[q + 1]) of
+// every partitioned stream; each piece of rows writes its own run of each
+// partition, from cursor[p * count + q] on.
+struct Partitions {
+    unsigned shift = 0;
+    std::uint64_t count = 0;
+    std::uint64_t local_mask = 0;
+    std::vector<std::uint64_t> start;
+    std::vector<std::uint64_t> cursor;
+};
 
-    // Partitions of 2^shift consecutive buckets.
-    const unsigned shift = partition_shift(buckets);
-    const std::uint64_t partitions = ((buckets - 1) >> shift) + 1;
-    const std::uint64_t local_mask = (std::uint64_t{1} << shift) - 1;
-
-    // Pass 1: the rows of every partition, in frame order.
-    const std::size_t pieces = piece_count(rows);
-    std::vector<std::uint64_t> piece_counts(pieces * partitions, 0);
+template <class Key>
+Partitions count_partitions(const Keys<Key>& input, std::size_t pieces, pool::Interruption& interruption) {
+    Partitions parts;
+    parts.shift = partition_shift(input.buckets);
+    parts.count = ((input.buckets - 1) >> parts.shift) + 1;
+    parts.local_mask = (std::uint64_t{1} << parts.shift) - 1;
+    parts.cursor.assign(pieces * parts.count, 0);
     run_row_tasks(pieces, [&](std::size_t p, const Checkpoint& checkpoint) {
-        const RowRange range = piece_rows(rows, pieces, p);
-        std::uint64_t* count = piece_counts.data() + p * partitions;
-        for (std::size_t r = range.begin; r < range.end; ++r) {
-            if ((r - range.begin) % rows_between_checks == 0 && checkpoint.stop()) return;
-            ++count[keys[r] >> shift];
-        }
+        std::uint64_t* count = parts.cursor.data() + p * parts.count;
+        pool::for_each_block(piece_rows(input.rows, pieces, p), checkpoint, [&](std::size_t begin, std::size_t end) {
+            for (std::size_t r = begin; r < end; ++r) ++count[input.keys[r] >> parts.shift];
+        });
     }, interruption);
-    std::vector<std::uint64_t> partition_start(partitions + 1, 0);
-    for (std::uint64_t q = 0; q < partitions; ++q) {
-        std::uint64_t at = partition_start[q];
+    // Partition-major prefix sums: each piece's counts become its cursors.
+    parts.start.assign(parts.count + 1, 0);
+    for (std::uint64_t q = 0; q < parts.count; ++q) {
+        std::uint64_t at = parts.start[q];
         for (std::size_t p = 0; p < pieces; ++p) {
-            const std::uint64_t n = piece_counts[p * partitions + q];
-            piece_counts[p * partitions + q] = at;
+            std::uint64_t& slot = parts.cursor[p * parts.count + q];
+            const std::uint64_t n = slot;
+            slot = at;
             at += n;
         }
-        partition_start[q + 1] = at;
+        parts.start[q + 1] = at;
     }
-    RowBuffer<Row> order = row_list<Row>(input);
-    run_row_tasks(pieces, [&](std::size_t p, const Checkpoint& checkpoint) {
-        const RowRange range = piece_rows(rows, pieces, p);
-        std::uint64_t* cursor = piece_counts.data() + p * partitions;
-        for (std::size_t r = range.begin; r < range.end; ++r) {
-            if ((r - range.begin) % rows_between_checks == 0 && checkpoint.stop()) return;
-            // The row and its bucket within the partition, in one word.
-            const std::uint64_t k = keys[r];
-            order[cursor[k >> shift]++] = static_cast<Row>((std::uint64_t{r} << shift) | (k & local_mask));
-        }
-    }, interruption);
+    return parts;
+}
 
-    // Pass 2: each partition counted and scattered on its own; its groups'
-    // output is small enough to stay in cache.
-    std::vector<TimeProblem> problems(partitions, TimeProblem::none);
-    std::vector<std::uint8_t> nan(partitions, 0);
-    out.start[buckets] = rows;
-    run_row_tasks(partitions, [&](std::size_t q, const Checkpoint& checkpoint) {
-        if (checkpoint.stop()) return;
-        const std::uint64_t base = std::uint64_t{q} << shift;
-        const std::uint64_t local_buckets = std::min<std::uint64_t>(std::uint64_t{1} << shift, buckets - base);
-        const Row* members = order.get() + partition_start[q];
-        const std::size_t size = partition_start[q + 1] - partition_start[q];
+// One stream moved to the partitions: write(position, row, key) for every
+// row, each piece from its own cursors.
+template <class Key, class Write>
+void partition_stream(const Keys<Key>& input, const Partitions& parts, std::size_t pieces, Write&& write,
+                      pool::Interruption& interruption) {
+    run_row_tasks(pieces, [&](std::size_t p, const Checkpoint& checkpoint) {
+        const auto first = parts.cursor.begin() + static_cast<std::ptrdiff_t>(p * parts.count);
+        std::vector<std::uint64_t> cursor(first, first + static_cast<std::ptrdiff_t>(parts.count));
+        pool::for_each_block(piece_rows(input.rows, pieces, p), checkpoint, [&](std::size_t begin, std::size_t end) {
+            for (std::size_t r = begin; r < end; ++r) {
+                const std::uint64_t k = input.keys[r];
+                write(cursor[k >> parts.shift]++, r, k);
+            }
+        });
+    }, interruption);
+}
+
+// One partition grouped in cache.  `members` are its rows (row << shift |
+// bucket in the partition) in frame order, `times` their times; the
+// values of each column are at targets[c] + base_row, in the same order.
+template <class T, class Row>
+struct PartitionGrouping {
+    const Partitions& parts;
+    const Columns& columns;
+    TimeReader<T> staged_time;  // over the partitioned times, by position
+    GroupedRows& out;
+    std::uint64_t buckets;
+
+    // The partition's problem with its times (none if fine) and whether a
+    // value is NaN.
+    std::pair<TimeProblem, bool> operator()(std::uint64_t q, const Row* all_members) const {
+        const std::uint64_t from = parts.start[q];
+        const std::size_t size = parts.start[q + 1] - from;
+        const std::uint64_t base = q << parts.shift;
+        const std::uint64_t local_buckets = std::min<std::uint64_t>(parts.local_mask + 1, buckets - base);
+        const Row* members = all_members + from;
+        TimeReader<T> time = staged_time;
+        if constexpr (!std::is_same_v<T, NoTime>) time.times += from;
+
         BucketCounts<T> counts(local_buckets);
+        TimeProblem problem = TimeProblem::none;
         for (std::size_t i = 0; i < size; ++i) {
-            if (!counts.add(members[i] & local_mask, members[i] >> shift, time, problems[q])) return;
+            if (!counts.add(members[i] & parts.local_mask, i, time, problem)) return {problem, false};
         }
         bool any_unsorted = false;
-        std::uint64_t at = partition_start[q];
+        std::uint64_t filled = 0;
+        std::uint64_t at = 0;
         for (std::uint64_t b = 0; b < local_buckets; ++b) {
             const std::uint64_t n = counts.count[b];
-            out.start[base + b] = at;
-            out.first_row[base + b] = counts.first_row[b];
+            out.start[base + b] = from + at;
+            if (n != 0) {
+                out.first_row[base + b] = static_cast<std::int64_t>(members[counts.first_row[b]] >> parts.shift);
+                ++filled;
+            }
             counts.count[b] = at;
             at += n;
             any_unsorted |= counts.unsorted[b] != 0;
         }
         bool seen = false;
+        if (filled <= 1 && !any_unsorted) {
+            // One group: its values already are in place.
+            for (const double* target : columns.targets) {
+                for (std::size_t i = 0; i < size; ++i) seen |= target[from + i] != target[from + i];
+            }
+            return {TimeProblem::none, seen};
+        }
+        RowBuffer<double> scratch = row_buffer<double>(size);
         if (!any_unsorted) {
             std::vector<std::uint64_t> cursor(local_buckets);
-            for (std::size_t c = 0; c < columns.sources.size(); ++c) {
+            for (double* const whole : columns.targets) {
+                double* target = whole + from;
+                std::memcpy(scratch.get(), target, size * sizeof(double));
                 std::memcpy(cursor.data(), counts.count.get(), local_buckets * sizeof(std::uint64_t));
-                const double* source = columns.sources[c];
-                double* target = columns.targets[c];
                 for (std::size_t i = 0; i < size; ++i) {
-                    const Row entry = members[i];
-                    const double v = source[entry >> shift];
+                    const double v = scratch[i];
                     seen |= v != v;
-                    target[cursor[entry & local_mask]++] = v;
+                    target[cursor[members[i] & parts.local_mask]++] = v;
                 }
             }
-        } else {
-            // The partition's rows in group order, unordered groups sorted
-            // by time, values gathered by row.
-            RowBuffer<Row> grouped = row_buffer<Row>(size);
-            std::vector<std::uint64_t> cursor(local_buckets);
-            for (std::uint64_t b = 0; b < local_buckets; ++b) cursor[b] = counts.count[b] - partition_start[q];
-            for (std::size_t i = 0; i < size; ++i) {
-                grouped[cursor[members[i] & local_mask]++] = static_cast<Row>(members[i] >> shift);
-            }
+            return {TimeProblem::none, seen};
+        }
+        // Some group out of time order: the positions in group order, the
+        // unordered groups sorted by time, then each column gathered.
+        RowBuffer<Row> order = row_buffer<Row>(size);
+        {
+            std::vector<std::uint64_t> cursor(counts.count.get(), counts.count.get() + local_buckets);
+            for (std::size_t i = 0; i < size; ++i) order[cursor[members[i] & parts.local_mask]++] = static_cast<Row>(i);
             for (std::uint64_t b = 0; b < local_buckets; ++b) {
-                if (!counts.unsorted[b]) continue;
-                const std::uint64_t begin = counts.count[b] - partition_start[q];
-                sort_by_time(grouped.get() + begin, grouped.get() + cursor[b], time);
-            }
-            for (std::size_t c = 0; c < columns.sources.size(); ++c) {
-                const double* source = columns.sources[c];
-                double* target = columns.targets[c] + partition_start[q];
-                for (std::size_t i = 0; i < size; ++i) {
-                    const double v = source[grouped[i]];
-                    seen |= v != v;
-                    target[i] = v;
-                }
+                if (counts.unsorted[b]) sort_by_time(order.get() + counts.count[b], order.get() + cursor[b], time);
             }
         }
+        for (double* const whole : columns.targets) {
+            double* target = whole + from;
+            std::memcpy(scratch.get(), target, size * sizeof(double));
+            for (std::size_t i = 0; i < size; ++i) {
+                const double v = scratch[order[i]];
+                seen |= v != v;
+                target[i] = v;
+            }
+        }
+        return {TimeProblem::none, seen};
+    }
+};
+
+template <class T, class Row, class Key>
+GroupedRows group_many(Keys<Key>& input, const TimeReader<T>& time, const Columns& columns,
+                       pool::Interruption& interruption) {
+    const std::size_t rows = input.rows;
+    GroupedRows out = empty_result(input.buckets);
+    const std::size_t pieces = piece_count(rows);
+    const Partitions parts = count_partitions(input, pieces, interruption);
+
+    // Every stream to its partitions, one pass each.
+    RowBuffer<Row> members = row_list<Row>(input);
+    partition_stream(input, parts, pieces, [&](std::uint64_t at, std::size_t r, std::uint64_t k) {
+        members[at] = static_cast<Row>((std::uint64_t{r} << parts.shift) | (k & parts.local_mask));
+    }, interruption);
+    TimeReader<T> staged_time = time;
+    RowBuffer<T> times;
+    if constexpr (!std::is_same_v<T, NoTime>) {
+        times = row_buffer<T>(rows);
+        partition_stream(input, parts, pieces, [&](std::uint64_t at, std::size_t r, std::uint64_t) {
+            times[at] = time.at(r);
+        }, interruption);
+        staged_time.times = times.get();
+    }
+    for (std::size_t c = 0; c < columns.sources.size(); ++c) {
+        const double* source = columns.sources[c];
+        double* target = columns.targets[c];
+        partition_stream(input, parts, pieces, [&](std::uint64_t at, std::size_t r, std::uint64_t) {
+            target[at] = source[r];
+        }, interruption);
+    }
+
+    // Each partition grouped on its own, whole partitions to each worker.
+    std::vector<TimeProblem> problems(parts.count, TimeProblem::none);
+    std::vector<std::uint8_t> nan(parts.count, 0);
+    out.start[input.buckets] = rows;
+    const PartitionGrouping<T, Row> group_partition{parts, columns, staged_time, out, input.buckets};
+    run_row_tasks(parts.count, [&](std::size_t q, const Checkpoint& checkpoint) {
+        if (checkpoint.stop()) return;
+        const auto [problem, seen] = group_partition(q, members.get());
+        problems[q] = problem;
         nan[q] = seen;
     }, interruption);
     for (TimeProblem problem : problems) {
