@@ -9,6 +9,7 @@
 #include <utility>
 #include <vector>
 
+#include "memory/line_store.hpp"
 #include "pool/row_blocks.hpp"
 #include "pool/row_passes.hpp"
 
@@ -280,6 +281,8 @@ struct Partitions {
     std::uint64_t local_mask = 0;
     std::vector<std::uint64_t> start;
     std::vector<std::uint64_t> cursor;
+    // Whether consecutive rows mostly go to different partitions.
+    bool scattered = false;
 };
 
 template <class Key>
@@ -289,12 +292,25 @@ Partitions count_partitions(const Keys<Key>& input, std::size_t pieces, pool::In
     parts.count = ((input.buckets - 1) >> parts.shift) + 1;
     parts.local_mask = (std::uint64_t{1} << parts.shift) - 1;
     parts.cursor.assign(pieces * parts.count, 0);
+    std::vector<std::uint64_t> changes(pieces, 0);
     run_row_tasks(pieces, [&](std::size_t p, const Checkpoint& checkpoint) {
         std::uint64_t* count = parts.cursor.data() + p * parts.count;
+        std::uint64_t previous = 0;
+        std::uint64_t changed = 0;
         pool::for_each_block(piece_rows(input.rows, pieces, p), checkpoint, [&](std::size_t begin, std::size_t end) {
-            for (std::size_t r = begin; r < end; ++r) ++count[input.keys[r] >> parts.shift];
+            for (std::size_t r = begin; r < end; ++r) {
+                const std::uint64_t q = input.keys[r] >> parts.shift;
+                ++count[q];
+                changed += q != previous;
+                previous = q;
+            }
         });
+        changes[p] = changed;
     }, interruption);
+    // Runs of fewer than 8 rows on average: the writes would miss.
+    std::uint64_t changed = 0;
+    for (std::uint64_t c : changes) changed += c;
+    parts.scattered = changed * 8 > input.rows;
     // Partition-major prefix sums: each piece's counts become its cursors.
     parts.start.assign(parts.count + 1, 0);
     for (std::uint64_t q = 0; q < parts.count; ++q) {
@@ -310,20 +326,68 @@ Partitions count_partitions(const Keys<Key>& input, std::size_t pieces, pool::In
     return parts;
 }
 
-// One stream moved to the partitions: write(position, row, key) for every
-// row, each piece from its own cursors.
-template <class Key, class Write>
-void partition_stream(const Keys<Key>& input, const Partitions& parts, std::size_t pieces, Write&& write,
-                      pool::Interruption& interruption) {
+// One stream moved to the partitions: target[position] = value_of(row,
+// key) for every row, each piece from its own cursors.  Where the rows come
+// in runs of one partition, each value is written where it goes.  Where
+// they are scattered over hundreds of partitions, that would touch as many
+// pages and lines in turn; instead each partition's values gather in a line of
+// the piece's own (all of them fit in the second-level cache) and go out a
+// whole cache line at a time (software write-combining).  The first and
+// last line of a piece's run in a partition are written only in part,
+// since their other slots belong to a neighbouring run.
+template <class V, class Key, class ValueOf>
+void partition_stream(const Keys<Key>& input, const Partitions& parts, std::size_t pieces, V* target,
+                      ValueOf&& value_of, pool::Interruption& interruption) {
+    constexpr std::size_t per_line = memory::cache_line / sizeof(V);
+    struct alignas(64) Line {
+        V slot[per_line];
+    };
+    if (!parts.scattered) {
+        // Rows come in runs of one partition: the writes stream already.
+        run_row_tasks(pieces, [&](std::size_t p, const Checkpoint& checkpoint) {
+            const auto first = parts.cursor.begin() + static_cast<std::ptrdiff_t>(p * parts.count);
+            std::vector<std::uint64_t> cursor(first, first + static_cast<std::ptrdiff_t>(parts.count));
+            pool::for_each_block(piece_rows(input.rows, pieces, p), checkpoint, [&](std::size_t begin, std::size_t end) {
+                for (std::size_t r = begin; r < end; ++r) {
+                    const std::uint64_t k = input.keys[r];
+                    target[cursor[k >> parts.shift]++] = value_of(r, k);
+                }
+            });
+        }, interruption);
+        return;
+    }
     run_row_tasks(pieces, [&](std::size_t p, const Checkpoint& checkpoint) {
         const auto first = parts.cursor.begin() + static_cast<std::ptrdiff_t>(p * parts.count);
-        std::vector<std::uint64_t> cursor(first, first + static_cast<std::ptrdiff_t>(parts.count));
-        pool::for_each_block(piece_rows(input.rows, pieces, p), checkpoint, [&](std::size_t begin, std::size_t end) {
+        const std::vector<std::uint64_t> run_start(first, first + static_cast<std::ptrdiff_t>(parts.count));
+        std::vector<std::uint64_t> cursor = run_start;
+        std::vector<Line> lines(parts.count);
+        // Slots [from, to) of partition q's line, from position `begin` on.
+        auto write_out = [&](std::uint64_t q, std::uint64_t begin, std::uint64_t end) {
+            const std::uint64_t from = std::max(begin, run_start[q]);
+            std::memcpy(target + from, lines[q].slot + from % per_line, (end - from) * sizeof(V));
+        };
+        const bool whole = pool::for_each_block(piece_rows(input.rows, pieces, p), checkpoint,
+                                                [&](std::size_t begin, std::size_t end) {
             for (std::size_t r = begin; r < end; ++r) {
                 const std::uint64_t k = input.keys[r];
-                write(cursor[k >> parts.shift]++, r, k);
+                const std::uint64_t q = k >> parts.shift;
+                const std::uint64_t at = cursor[q]++;
+                lines[q].slot[at % per_line] = value_of(r, k);
+                if ((at + 1) % per_line == 0) {
+                    if (at + 1 - per_line >= run_start[q]) {
+                        memory::store_line(target + (at + 1 - per_line), lines[q].slot);
+                    } else {
+                        write_out(q, at + 1 - per_line, at + 1);
+                    }
+                }
             }
         });
+        if (!whole) return;
+        for (std::uint64_t q = 0; q < parts.count; ++q) {
+            const std::uint64_t end = cursor[q];
+            if (end % per_line != 0) write_out(q, end - end % per_line, end);
+        }
+        memory::line_stores_done();
     }, interruption);
 }
 
@@ -424,24 +488,21 @@ GroupedRows group_many(Keys<Key>& input, const TimeReader<T>& time, const Column
 
     // Every stream to its partitions, one pass each.
     RowBuffer<Row> members = row_list<Row>(input);
-    partition_stream(input, parts, pieces, [&](std::uint64_t at, std::size_t r, std::uint64_t k) {
-        members[at] = static_cast<Row>((std::uint64_t{r} << parts.shift) | (k & parts.local_mask));
+    partition_stream(input, parts, pieces, members.get(), [&](std::size_t r, std::uint64_t k) {
+        return static_cast<Row>((std::uint64_t{r} << parts.shift) | (k & parts.local_mask));
     }, interruption);
     TimeReader<T> staged_time = time;
     RowBuffer<T> times;
     if constexpr (!std::is_same_v<T, NoTime>) {
         times = row_buffer<T>(rows);
-        partition_stream(input, parts, pieces, [&](std::uint64_t at, std::size_t r, std::uint64_t) {
-            times[at] = time.at(r);
-        }, interruption);
+        partition_stream(input, parts, pieces, times.get(), [&](std::size_t r, std::uint64_t) { return time.at(r); },
+                         interruption);
         staged_time.times = times.get();
     }
     for (std::size_t c = 0; c < columns.sources.size(); ++c) {
         const double* source = columns.sources[c];
-        double* target = columns.targets[c];
-        partition_stream(input, parts, pieces, [&](std::uint64_t at, std::size_t r, std::uint64_t) {
-            target[at] = source[r];
-        }, interruption);
+        partition_stream(input, parts, pieces, columns.targets[c], [&](std::size_t r, std::uint64_t) { return source[r]; },
+                         interruption);
     }
 
     // Each partition grouped on its own, whole partitions to each worker.
