@@ -5,6 +5,7 @@
 #include <cmath>
 #include <cstring>
 #include <limits>
+#include <tuple>
 #include <type_traits>
 #include <utility>
 #include <vector>
@@ -87,7 +88,8 @@ struct BucketCounts {
     }
 
     // Counts `row` into bucket b; false (and the problem set) for a bad time.
-    bool add(std::size_t b, std::size_t row, const TimeReader<T>& time, TimeProblem& problem) noexcept {
+    template <class Times>
+    bool add(std::size_t b, std::size_t row, const Times& time, TimeProblem& problem) noexcept {
         if constexpr (std::is_same_v<T, NoTime>) {
             if (count[b]++ == 0) first_row[b] = static_cast<std::int64_t>(row);
         } else {
@@ -407,10 +409,9 @@ inline std::uint64_t ordered_bits(double t) noexcept {
 // stable counting sort, first on each byte of time that varies within the
 // partition (from the lowest), last on the group, whose starts are given.
 // Linear in the positions times the bytes that vary, all in cache.
-template <class Row, class T>
+template <class Row, class T, class Times>
 RowBuffer<Row> order_by_group_and_time(const Row* members, std::size_t size, std::uint64_t local_mask,
-                                       const std::uint64_t* group_start, std::uint64_t groups,
-                                       const TimeReader<T>& time) {
+                                       const std::uint64_t* group_start, std::uint64_t groups, const Times& time) {
     RowBuffer<Row> order = row_buffer<Row>(size);
     RowBuffer<Row> other = row_buffer<Row>(size);
     for (std::size_t i = 0; i < size; ++i) order[i] = static_cast<Row>(i);
@@ -445,130 +446,180 @@ RowBuffer<Row> order_by_group_and_time(const Row* members, std::size_t size, std
     return other;
 }
 
-// One partition grouped in cache.  `members` are its rows (row << shift |
-// bucket in the partition) in frame order, `times` their times; the
-// values of each column are at targets[c] + base_row, in the same order.
-template <class T, class Row>
+// The times of the rows staged, bit for bit, in a buffer of doubles (the
+// part of a target that the values will take over later).
+template <class T>
+struct StagedTimes {
+    const double* slots;
+    TimeReader<T> rules;
+
+    T at(std::size_t i) const noexcept { return std::bit_cast<T>(slots[i]); }
+    TimeProblem problem(T t) const noexcept { return rules.problem(t); }
+};
+
+// How a partition's values get to their places once they are staged.
+enum class Layout : std::uint8_t {
+    in_place,  // one group, in time order: they are there already
+    by_group,  // every group in time order: a counting scatter by group
+    reordered  // the partition's members now hold, per place, the position to take
+};
+
+// One partition grouped in cache, in two steps: arrange() counts its
+// groups, checks and orders their times, and says where each group goes;
+// then, once the values are staged, place() moves them there.  `members`
+// are the partition's rows (row << shift | bucket in the partition) in
+// frame order, at [start[q], start[q + 1]) like the values and the times.
+template <class Row>
 struct PartitionGrouping {
     const Partitions& parts;
     const Columns& columns;
-    TimeReader<T> staged_time;  // over the partitioned times, by position
     GroupedRows& out;
     std::uint64_t buckets;
+    Row* members;
 
-    // The partition's problem with its times (none if fine) and whether a
-    // value is NaN.
-    std::pair<TimeProblem, bool> operator()(std::uint64_t q, const Row* all_members) const {
-        const std::uint64_t from = parts.start[q];
-        const std::size_t size = parts.start[q + 1] - from;
+    std::uint64_t from(std::uint64_t q) const noexcept { return parts.start[q]; }
+    std::size_t size(std::uint64_t q) const noexcept { return parts.start[q + 1] - parts.start[q]; }
+    std::uint64_t local_buckets(std::uint64_t q) const noexcept {
+        return std::min<std::uint64_t>(parts.local_mask + 1, buckets - (q << parts.shift));
+    }
+
+    // Writes the partition's groups' starts and first rows; a time problem
+    // if one of its times is null or NaN.
+    template <class T, class Times>
+    std::pair<TimeProblem, Layout> arrange(std::uint64_t q, const Times& time) const {
+        const std::uint64_t from = this->from(q);
+        const std::size_t size = this->size(q);
         const std::uint64_t base = q << parts.shift;
-        const std::uint64_t local_buckets = std::min<std::uint64_t>(parts.local_mask + 1, buckets - base);
-        const Row* members = all_members + from;
-        TimeReader<T> time = staged_time;
-        if constexpr (!std::is_same_v<T, NoTime>) time.times += from;
-
-        BucketCounts<T> counts(local_buckets);
+        const std::uint64_t groups = local_buckets(q);
+        Row* own = members + from;
+        BucketCounts<T> counts(groups);
         TimeProblem problem = TimeProblem::none;
         for (std::size_t i = 0; i < size; ++i) {
-            if (!counts.add(members[i] & parts.local_mask, i, time, problem)) return {problem, false};
+            if (!counts.add(own[i] & parts.local_mask, i, time, problem)) return {problem, Layout::in_place};
         }
         bool any_unsorted = false;
         std::uint64_t filled = 0;
         std::uint64_t at = 0;
-        for (std::uint64_t b = 0; b < local_buckets; ++b) {
+        for (std::uint64_t b = 0; b < groups; ++b) {
             const std::uint64_t n = counts.count[b];
             out.start[base + b] = from + at;
             if (n != 0) {
-                out.first_row[base + b] = static_cast<std::int64_t>(members[counts.first_row[b]] >> parts.shift);
+                out.first_row[base + b] = static_cast<std::int64_t>(own[counts.first_row[b]] >> parts.shift);
                 ++filled;
             }
             counts.count[b] = at;
             at += n;
             any_unsorted |= counts.unsorted[b] != 0;
         }
+        if (!any_unsorted) return {TimeProblem::none, filled <= 1 ? Layout::in_place : Layout::by_group};
+        RowBuffer<Row> order = order_by_group_and_time<Row, T>(own, size, parts.local_mask, counts.count.get(), groups,
+                                                               time);
+        std::memcpy(own, order.get(), size * sizeof(Row));
+        return {TimeProblem::none, Layout::reordered};
+    }
+
+    // Moves every column's staged values to their places; whether one is NaN.
+    bool place(std::uint64_t q, Layout layout) const {
+        const std::uint64_t from = this->from(q);
+        const std::size_t size = this->size(q);
+        const Row* own = members + from;
         bool seen = false;
-        if (filled <= 1 && !any_unsorted) {
-            // One group: its values already are in place.
+        if (layout == Layout::in_place) {
             for (const double* target : columns.targets) {
                 for (std::size_t i = 0; i < size; ++i) seen |= target[from + i] != target[from + i];
             }
-            return {TimeProblem::none, seen};
+            return seen;
         }
         RowBuffer<double> scratch = row_buffer<double>(size);
-        if (!any_unsorted) {
-            std::vector<std::uint64_t> cursor(local_buckets);
-            for (double* const whole : columns.targets) {
-                double* target = whole + from;
-                std::memcpy(scratch.get(), target, size * sizeof(double));
-                std::memcpy(cursor.data(), counts.count.get(), local_buckets * sizeof(std::uint64_t));
-                for (std::size_t i = 0; i < size; ++i) {
-                    const double v = scratch[i];
-                    seen |= v != v;
-                    target[cursor[members[i] & parts.local_mask]++] = v;
-                }
-            }
-            return {TimeProblem::none, seen};
+        std::vector<std::uint64_t> group_start;
+        if (layout == Layout::by_group) {
+            const std::uint64_t base = q << parts.shift;
+            group_start.resize(local_buckets(q));
+            for (std::uint64_t b = 0; b < group_start.size(); ++b) group_start[b] = out.start[base + b] - from;
         }
-        // Some group out of time order: the partition's positions sorted by
-        // (group, time), then each column gathered.
-        RowBuffer<Row> order = order_by_group_and_time<Row>(members, size, parts.local_mask, counts.count.get(),
-                                                            local_buckets, time);
+        std::vector<std::uint64_t> cursor(group_start.size());
         for (double* const whole : columns.targets) {
             double* target = whole + from;
             std::memcpy(scratch.get(), target, size * sizeof(double));
-            for (std::size_t i = 0; i < size; ++i) {
-                const double v = scratch[order[i]];
-                seen |= v != v;
-                target[i] = v;
+            if (layout == Layout::by_group) {
+                std::copy(group_start.begin(), group_start.end(), cursor.begin());
+                for (std::size_t i = 0; i < size; ++i) {
+                    const double v = scratch[i];
+                    seen |= v != v;
+                    target[cursor[own[i] & parts.local_mask]++] = v;
+                }
+            } else {
+                for (std::size_t i = 0; i < size; ++i) {
+                    const double v = scratch[own[i]];
+                    seen |= v != v;
+                    target[i] = v;
+                }
             }
         }
-        return {TimeProblem::none, seen};
+        return seen;
     }
 };
+
+// The first time problem of any partition, or none.
+TimeProblem first_problem(const std::vector<TimeProblem>& problems) {
+    for (TimeProblem problem : problems) {
+        if (problem != TimeProblem::none) return problem;
+    }
+    return TimeProblem::none;
+}
 
 template <class T, class Row, class Key>
 GroupedRows group_many(Keys<Key>& input, const TimeReader<T>& time, const Columns& columns,
                        pool::Interruption& interruption) {
     const std::size_t rows = input.rows;
     GroupedRows out = empty_result(input.buckets);
+    out.start[input.buckets] = rows;
     const std::size_t pieces = piece_count(rows);
     const Partitions parts = count_partitions(input, pieces, interruption);
-
-    // Every stream to its partitions, one pass each.
     RowBuffer<Row> members = row_list<Row>(input);
     partition_stream(input, parts, pieces, members.get(), [&](std::size_t r, std::uint64_t k) {
         return static_cast<Row>((std::uint64_t{r} << parts.shift) | (k & parts.local_mask));
     }, interruption);
-    TimeReader<T> staged_time = time;
-    RowBuffer<T> times;
-    if constexpr (!std::is_same_v<T, NoTime>) {
-        times = row_buffer<T>(rows);
-        partition_stream(input, parts, pieces, times.get(), [&](std::size_t r, std::uint64_t) { return time.at(r); },
-                         interruption);
-        staged_time.times = times.get();
-    }
-    for (std::size_t c = 0; c < columns.sources.size(); ++c) {
-        const double* source = columns.sources[c];
-        partition_stream(input, parts, pieces, columns.targets[c], [&](std::size_t r, std::uint64_t) { return source[r]; },
-                         interruption);
-    }
-
-    // Each partition grouped on its own, whole partitions to each worker.
+    const PartitionGrouping<Row> grouping{parts, columns, out, input.buckets, members.get()};
+    auto stage_values = [&] {
+        for (std::size_t c = 0; c < columns.sources.size(); ++c) {
+            const double* source = columns.sources[c];
+            partition_stream(input, parts, pieces, columns.targets[c], [&](std::size_t r, std::uint64_t) {
+                return source[r];
+            }, interruption);
+        }
+    };
     std::vector<TimeProblem> problems(parts.count, TimeProblem::none);
     std::vector<std::uint8_t> nan(parts.count, 0);
-    out.start[input.buckets] = rows;
-    const PartitionGrouping<T, Row> group_partition{parts, columns, staged_time, out, input.buckets};
-    run_row_tasks(parts.count, [&](std::size_t q, const Checkpoint& checkpoint) {
-        if (checkpoint.stop()) return;
-        const auto [problem, seen] = group_partition(q, members.get());
-        problems[q] = problem;
-        nan[q] = seen;
-    }, interruption);
-    for (TimeProblem problem : problems) {
-        if (problem != TimeProblem::none) {
-            out.time_problem = problem;
-            return out;
-        }
+    if constexpr (std::is_same_v<T, NoTime>) {
+        stage_values();
+        run_row_tasks(parts.count, [&](std::size_t q, const Checkpoint& checkpoint) {
+            if (checkpoint.stop()) return;
+            nan[q] = grouping.place(q, grouping.template arrange<T>(q, time).second);
+        }, interruption);
+    } else {
+        // The times are staged first, in the first target (so that they
+        // take no memory of their own), and every partition arranged by
+        // them; then the values take their place.
+        RowBuffer<double> spare;
+        if (columns.targets.empty()) spare = row_buffer<double>(rows);
+        double* staging = columns.targets.empty() ? spare.get() : columns.targets[0];
+        partition_stream(input, parts, pieces, staging, [&](std::size_t r, std::uint64_t) {
+            return std::bit_cast<double>(time.at(r));
+        }, interruption);
+        std::vector<Layout> layouts(parts.count, Layout::in_place);
+        run_row_tasks(parts.count, [&](std::size_t q, const Checkpoint& checkpoint) {
+            if (checkpoint.stop()) return;
+            const StagedTimes<T> staged{staging + grouping.from(q), time};
+            std::tie(problems[q], layouts[q]) = grouping.template arrange<T>(q, staged);
+        }, interruption);
+        out.time_problem = first_problem(problems);
+        if (out.time_problem != TimeProblem::none) return out;
+        stage_values();
+        run_row_tasks(parts.count, [&](std::size_t q, const Checkpoint& checkpoint) {
+            if (checkpoint.stop()) return;
+            nan[q] = grouping.place(q, layouts[q]);
+        }, interruption);
     }
     out.any_nan = std::find(nan.begin(), nan.end(), 1) != nan.end();
     return out;
