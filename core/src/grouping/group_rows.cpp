@@ -25,7 +25,6 @@ using pool::Checkpoint;
 using pool::piece_count;
 using pool::piece_rows;
 using pool::RowRange;
-using pool::rows_between_checks;
 
 template <class Task>
 void run_row_tasks(std::size_t count, Task&& task, pool::Interruption& interruption) {
@@ -171,11 +170,12 @@ GroupedRows group_few(Keys<Key>& input, const TimeReader<T>& time, const Columns
     for (std::size_t p = 0; p < pieces; ++p) counts.emplace_back(buckets);
     std::vector<TimeProblem> problems(pieces, TimeProblem::none);
     run_row_tasks(pieces, [&](std::size_t p, const Checkpoint& checkpoint) {
-        const RowRange range = piece_rows(rows, pieces, p);
-        for (std::size_t r = range.begin; r < range.end; ++r) {
-            if ((r - range.begin) % rows_between_checks == 0 && checkpoint.stop()) return;
-            if (!counts[p].add(keys[r], r, time, problems[p])) return;
-        }
+        pool::for_each_block(piece_rows(rows, pieces, p), checkpoint, [&](std::size_t begin, std::size_t end) {
+            for (std::size_t r = begin; r < end; ++r) {
+                if (!counts[p].add(keys[r], r, time, problems[p])) return false;
+            }
+            return true;
+        });
     }, interruption);
     for (TimeProblem problem : problems) {
         if (problem != TimeProblem::none) {
@@ -216,12 +216,14 @@ GroupedRows group_few(Keys<Key>& input, const TimeReader<T>& time, const Columns
                 std::memcpy(cursor.data(), counts[p].count.get(), buckets * sizeof(std::uint64_t));
                 const double* source = columns.sources[c];
                 double* target = columns.targets[c];
-                for (std::size_t r = range.begin; r < range.end; ++r) {
-                    if ((r - range.begin) % rows_between_checks == 0 && checkpoint.stop()) return;
-                    const double v = source[r];
-                    seen |= v != v;
-                    target[cursor[keys[r]]++] = v;
-                }
+                const bool whole = pool::for_each_block(range, checkpoint, [&](std::size_t begin, std::size_t end) {
+                    for (std::size_t r = begin; r < end; ++r) {
+                        const double v = source[r];
+                        seen |= v != v;
+                        target[cursor[keys[r]]++] = v;
+                    }
+                });
+                if (!whole) return;
             }
             nan[p] = seen;
         }, interruption);
@@ -230,11 +232,9 @@ GroupedRows group_few(Keys<Key>& input, const TimeReader<T>& time, const Columns
         // the unordered groups sorted, then every value gathered by row.
         RowBuffer<Row> order = row_list<Row>(input);
         run_row_tasks(pieces, [&](std::size_t p, const Checkpoint& checkpoint) {
-            const RowRange range = piece_rows(rows, pieces, p);
-            for (std::size_t r = range.begin; r < range.end; ++r) {
-                if ((r - range.begin) % rows_between_checks == 0 && checkpoint.stop()) return;
-                order[counts[p].count[keys[r]]++] = static_cast<Row>(r);
-            }
+            pool::for_each_block(piece_rows(rows, pieces, p), checkpoint, [&](std::size_t begin, std::size_t end) {
+                for (std::size_t r = begin; r < end; ++r) order[counts[p].count[keys[r]]++] = static_cast<Row>(r);
+            });
         }, interruption);
         for (std::uint64_t b = 0; b < buckets; ++b) {
             if (unsorted[b]) sort_by_time(order.get() + out.start[b], order.get() + out.start[b + 1], time);
@@ -245,12 +245,14 @@ GroupedRows group_few(Keys<Key>& input, const TimeReader<T>& time, const Columns
             for (std::size_t c = 0; c < columns.sources.size(); ++c) {
                 const double* source = columns.sources[c];
                 double* target = columns.targets[c];
-                for (std::size_t i = range.begin; i < range.end; ++i) {
-                    if ((i - range.begin) % rows_between_checks == 0 && checkpoint.stop()) return;
-                    const double v = source[order[i]];
-                    seen |= v != v;
-                    target[i] = v;
-                }
+                const bool whole = pool::for_each_block(range, checkpoint, [&](std::size_t begin, std::size_t end) {
+                    for (std::size_t i = begin; i < end; ++i) {
+                        const double v = source[order[i]];
+                        seen |= v != v;
+                        target[i] = v;
+                    }
+                });
+                if (!whole) return;
             }
             nan[p] = seen;
         }, interruption);

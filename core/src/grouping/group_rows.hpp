@@ -1,16 +1,17 @@
 #pragma once
 
-// Rows grouped by their composite key with a counting sort, linear in the
-// rows: every value column scattered into a call-owned buffer in group
+// Rows grouped by their composite key in linear time, whatever order they
+// come in: every value column moved into a call-owned buffer in group
 // order, the rows of a group in frame order.  With a time column, each
 // group must end up in time order (equal times keeping frame order): the
-// counting pass checks per group whether its times already are
-// non-decreasing, and only groups that are not get a stable sort.
+// grouping checks per group whether its times already are non-decreasing,
+// and only groups that are not get sorted.
 //
 // Few groups: each task counts and scatters its own range of rows (the
-// few output streams stay in cache).  Many groups: the rows are first
-// partitioned by the high bits of their key, then each partition, whose
-// groups' output fits in cache, is counted and scattered by one task.
+// few output streams stay in cache).  Many groups: radix partitioning on
+// the high bits of the key moves every column to cache-sized partitions in
+// one pass each, and each partition is then grouped on its own, groups out
+// of time order sorted by a radix sort on time (group_rows.cpp says more).
 
 #include <cstddef>
 #include <cstdint>
