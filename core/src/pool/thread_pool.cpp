@@ -1,6 +1,7 @@
 #include "pool/thread_pool.hpp"
 
 #include <chrono>
+#include <exception>
 #include <string>
 
 #include "fatal/fatal_error.hpp"
@@ -58,6 +59,11 @@ void ThreadPool::stop_workers() noexcept {
 }
 
 void* ThreadPool::worker_main(void* pool) noexcept {
+    // The C++ runtime's per-thread exception state lives in thread-local
+    // storage that the system may allocate only on first use; touched now,
+    // so that a worker's first exception (std::bad_alloc when memory runs
+    // out) does not need memory of its own, which would end the process.
+    static_cast<void>(std::uncaught_exceptions());
     // Blocks catch their own failures; what escapes is the pool's own
     // machinery failing (a lock that cannot be taken).
     abort_if_throws([&] { static_cast<ThreadPool*>(pool)->work(); });
