@@ -125,7 +125,7 @@ struct CallTime {
 // One call over the whole workload on `workers`: into `time` if it is the
 // best so far.
 void time_call(const Workload& w, const std::vector<SeriesWindows>& series,
-               std::vector<FeatureValues>& out, pool::ThreadPool& workers, CallTime& time) {
+               std::vector<double>& out, pool::ThreadPool& workers, CallTime& time) {
     std::size_t cost = 0;
     for (const auto& windows : w.windows)
         for (const Window window : windows) cost += window.size() + 32;
@@ -133,7 +133,7 @@ void time_call(const Workload& w, const std::vector<SeriesWindows>& series,
         cost, cost / std::max<std::size_t>(w.window_total, 1), workers.num_threads());
     const double cpu = process_cpu_seconds();
     const auto start = Clock::now();
-    RollingInProgress call(series, out, nullptr, workers, block);
+    RollingInProgress call(series, FeatureColumns{out.data(), w.window_total}, nullptr, workers, block);
     call.finish();
     const double seconds = seconds_since(start);
     time.keep_best(seconds, process_cpu_seconds() - cpu);
@@ -212,9 +212,9 @@ double stop_seconds(const Workload& w, pool::ThreadPool& workers) {
         },
         &context);
     const auto series = w.series();
-    std::vector<FeatureValues> out(w.window_total);
+    std::vector<double> out(w.window_total * orven::features::minimal::feature_count);
     try {
-        RollingInProgress call(series, out, &interruption, workers,
+        RollingInProgress call(series, FeatureColumns{out.data(), w.window_total}, &interruption, workers,
                                RollingInProgress::block_cost_for(w.reading_total * 100, 1000,
                                                                  workers.num_threads()));
         call.finish();
@@ -248,7 +248,7 @@ int main(int argc, char** argv) {
         // One and two workers take turns, so that a busy moment of the
         // machine falls on both alike; the best round of each counts.
         const auto series = w.series();
-        std::vector<FeatureValues> out(w.window_total);
+        std::vector<double> out(w.window_total * orven::features::minimal::feature_count);
         CallTime one_worker;
         CallTime two_workers;
         for (int round = 0; round < rounds; ++round) {

@@ -349,9 +349,9 @@ def rolling_features(frame, *, id, time, value, kind=None, size=None, step=1, sp
     id_rows = _seam.bytes_as(result["id_rows"], np.int64)
     kinds = _seam.bytes_as(result["kinds"], np.int64)
     ends = _seam.bytes_as(result["ends"], np.float64 if floating else np.int64)
-    # One record per window, as the workers wrote them: each feature is a
-    # strided column of that one buffer.
-    features = _seam.bytes_as(result["features"], np.float64, (len(id_rows), len(FEATURES))).T
+    # One contiguous column per feature, as the workers wrote them: the
+    # frame libraries take them over without a copy.
+    features = _seam.bytes_as(result["features"], np.float64, (len(FEATURES), len(id_rows)))
     columns = [(name, adapter.take(name, id_rows)) for name in ids]
     if kind is not None:
         columns.append((kind, adapter.take(kind, kinds)))

@@ -196,8 +196,9 @@ class PandasFrame:
 
     def build(self, columns):
         # Columns go in one by one: names may repeat types pandas would
-        # otherwise try to align.
-        frame = self.pd.DataFrame({index: column for index, (_, column) in enumerate(columns)})
+        # otherwise try to align.  They are the call's own new arrays, so
+        # the frame takes them over rather than copying them.
+        frame = self.pd.DataFrame({index: column for index, (_, column) in enumerate(columns)}, copy=False)
         frame.columns = [name for name, _ in columns]
         return frame
 

@@ -28,6 +28,7 @@
 #include "frames/grouping.hpp"
 #include "frames/row_keys.hpp"
 #include "frames/series_table.hpp"
+#include "memory/block_cache.hpp"
 #include "memory/row_buffer.hpp"
 #include "python/entry_point.hpp"
 #include "python/handles.hpp"
@@ -40,7 +41,7 @@ using errors::ErrorValue;
 using errors::Result;
 using features::common::SeriesView;
 using features::minimal::feature_count;
-using features::minimal::FeatureValues;
+using features::rolling::FeatureColumns;
 using features::rolling::CountWindowShape;
 using features::rolling::SeriesWindows;
 using features::rolling::TimeWindowShape;
@@ -359,16 +360,16 @@ void wait_in_steps(features::rolling::RollingInProgress& rolling, std::size_t to
     rolling.finish();
 }
 
-errors::Status compute_windows(std::span<const SeriesWindows> series, std::span<FeatureValues> values,
+errors::Status compute_windows(std::span<const SeriesWindows> series, FeatureColumns out,
                                call::SignalPoll& signals, PyObject* progress) {
-    const std::size_t total = values.size();
+    const std::size_t total = out.windows;
     signals.report_progress(progress, total);
     errors::Status started = signals.report_now();
     if (!started.ok()) return started;
     if (total > 0) {
         {
             const python::ReleasedInterpreter released;
-            features::rolling::RollingInProgress rolling(series, values, &signals.interruption());
+            features::rolling::RollingInProgress rolling(series, out, &signals.interruption());
             wait_in_steps(rolling, total, signals);
         }
         if (signals.interruption().cancelled()) return signals.take_raised();
@@ -461,17 +462,25 @@ Result<PyRef> rolling_features(PyObject* described, call::CallBorrows& borrows, 
                                         std::span<const Window>(list.value().windows.get() + first,
                                                                 list.value().first[s + 1] - first)});
     }
-    // The workers write each window's features straight into the result.
-    FeatureValues* slots = nullptr;
-    Result<PyRef> features = bytes_from(list.value().total(), &slots);
+    // The result is new memory of about 100 bytes a window, more than the
+    // readings' buffers: the blocks the keys took, held for the next call,
+    // go back to the system first, and so do the readings' after the
+    // windows are computed, so that the call's peak holds either the
+    // readings or the result, not both.
+    memory::block_cache::release_all();
+    // The workers write each window's features straight into the result,
+    // one contiguous column per feature, which the frame libraries adopt.
+    const std::size_t total = list.value().total();
+    double* columns = nullptr;
+    Result<PyRef> features = bytes_from(total * feature_count, &columns);
     if (!features.ok()) return std::move(features).error();
-    errors::Status computed = compute_windows(windows, std::span<FeatureValues>(slots, list.value().total()),
-                                              signals, call.progress.get());
+    errors::Status computed = compute_windows(windows, FeatureColumns{columns, total}, signals, call.progress.get());
     if (!computed.ok()) return std::move(computed).error();
     windows = {};
     list.value().windows.reset();
     grouped.value().gathered.reset();
     grouped.value().times.reset();
+    memory::block_cache::release_all();
     return window_table(call, grouped.value(), list.value(), std::move(features).value());
 }
 

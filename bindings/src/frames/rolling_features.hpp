@@ -24,7 +24,8 @@
 // "kinds" int64 (a row holding its kind, or the place of its value
 // column without a kind column), "ends" (int64 or float64 like the time
 // column: the window's end), "features" float64, feature f of window w at
-// w * 10 + f (one record per window, as the workers write them).
+// f * windows + w (one contiguous column per feature, which pandas, polars
+// and pyarrow take over without a copy).
 
 #include <Python.h>
 

@@ -389,13 +389,16 @@ TEST_P(RollingDifferential, EveryWindowMatchesComputeOnItsSliceBitForBit) {
     std::vector<SeriesWindows> series;
     for (std::size_t s = 0; s < all_x.size(); ++s) series.push_back({all_x[s], all_windows[s]});
     for (const auto& pool : pools) {
-        std::vector<FeatureValues> out(windows_seen);
-        RollingInProgress call(series, out, nullptr, *pool, 64 + draw.below(20000));
+        std::vector<double> out(windows_seen * minimal::feature_count);
+        RollingInProgress call(series, FeatureColumns{out.data(), windows_seen}, nullptr, *pool,
+                               64 + draw.below(20000));
         call.finish();
         std::size_t flat = 0;
         for (std::size_t s = 0; s < all_x.size(); ++s) {
-            const std::vector<FeatureValues> part(out.begin() + static_cast<std::ptrdiff_t>(flat),
-                                                  out.begin() + static_cast<std::ptrdiff_t>(flat + all_windows[s].size()));
+            std::vector<FeatureValues> part(all_windows[s].size());
+            for (std::size_t w = 0; w < part.size(); ++w) {
+                for (std::size_t f = 0; f < minimal::feature_count; ++f) part[w][f] = out[f * windows_seen + flat + w];
+            }
             expect_features(all_x[s], all_windows[s], part,
                             "driver on " + std::to_string(pool->num_threads()) + " workers");
             if (HasFailure()) return;

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <bit>
 #include <string>
+#include <vector>
 
 #include "fatal/fatal_error.hpp"
 #include "features/rolling/window_features.hpp"
@@ -95,33 +96,42 @@ std::size_t RollingInProgress::block_cost_for(std::size_t total_cost, std::size_
     return std::max(bounded, 32 * typical_length * log_length);
 }
 
-RollingInProgress::RollingInProgress(std::span<const SeriesWindows> series,
-                                     std::span<minimal::FeatureValues> values,
+RollingInProgress::RollingInProgress(std::span<const SeriesWindows> series, FeatureColumns out,
                                      pool::Interruption* interruption)
-    : RollingInProgress(series, values, interruption, pool::global_pool(),
+    : RollingInProgress(series, out, interruption, pool::global_pool(),
                         default_block_cost(series, pool::global_pool().num_threads())) {}
 
-RollingInProgress::RollingInProgress(std::span<const SeriesWindows> series,
-                                     std::span<minimal::FeatureValues> values,
+RollingInProgress::RollingInProgress(std::span<const SeriesWindows> series, FeatureColumns out,
                                      pool::Interruption* interruption, pool::ThreadPool& pool,
                                      std::size_t block_cost)
     : series_(series),
-      values_(values),
+      out_(out),
       interruption_(interruption),
-      blocks_(cut_into_blocks<Block>(series, values.size(), block_cost)),
+      blocks_(cut_into_blocks<Block>(series, out.windows, block_cost)),
       batch_(pool, blocks_.size(), run_block_, interruption) {}
+
+// Windows of a block computed at a time, as records, before they go to
+// their columns: few enough to stay in cache, many enough that restarting
+// the sliding state (one sort of the first window) is a small part.
+constexpr std::size_t windows_at_a_time = 4096;
 
 void RollingInProgress::RunBlock::operator()(std::size_t index) const {
     const Block block = self->blocks_[index];
     WindowFeatures kernel;
+    std::vector<minimal::FeatureValues> records(std::min(windows_at_a_time, block.flat_end - block.flat_begin));
     std::size_t flat = block.flat_begin;
     std::size_t first = block.window;
     for (std::size_t s = block.series; flat < block.flat_end; ++s, first = 0) {
         const SeriesWindows& one = self->series_[s];
         const std::size_t count = std::min(one.windows.size() - first, block.flat_end - flat);
-        if (!kernel.compute(one.values, one.windows.subspan(first, count),
-                            self->values_.subspan(flat, count), self->interruption_)) {
-            return;  // cancelled: finish() raises Interrupted
+        for (std::size_t done = 0; done < count;) {
+            const std::size_t now = std::min(records.size(), count - done);
+            const std::span<minimal::FeatureValues> out(records.data(), now);
+            if (!kernel.compute(one.values, one.windows.subspan(first + done, now), out, self->interruption_)) {
+                return;  // cancelled: finish() raises Interrupted
+            }
+            for (std::size_t i = 0; i < now; ++i) self->out_.put(flat + done + i, records[i]);
+            done += now;
         }
         flat += count;
     }

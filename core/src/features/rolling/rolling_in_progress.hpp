@@ -27,19 +27,31 @@
 
 namespace orven::features::rolling {
 
+// The features of many windows stored by feature: feature f of window w
+// at data[f * windows + w], so that each feature is one contiguous column
+// that a frame library can take over without a copy.
+struct FeatureColumns {
+    double* data = nullptr;
+    std::size_t windows = 0;
+
+    void put(std::size_t window, const minimal::FeatureValues& values) const noexcept {
+        for (std::size_t f = 0; f < minimal::feature_count; ++f) data[f * windows + window] = values[f];
+    }
+};
+
 // One series and its windows.
 struct SeriesWindows {
     common::SeriesView values;
     std::span<const Window> windows;
 };
 
-// values receives the features of series[0]'s windows, then series[1]'s,
+// `out` receives the features of series[0]'s windows, then series[1]'s,
 // and so on; readable in order as they become ready (wait_for), so that
 // the caller can drive a progress bar or turn results into objects while
 // the workers compute the rest.  Start it from a thread outside the pool.
-// Both spans and everything they point to must outlive the object, and
-// nothing may write `values` or read a value before wait_for says it is
-// ready.  The object waits for the workers before it goes.
+// The series, their windows and `out` must outlive the object, and
+// nothing may write `out` or read a window's features before wait_for
+// says they are ready.  The object waits for the workers before it goes.
 //
 // A failure (the median's refusal of a window with a NaN) ends its block;
 // the others still run and finish() raises it.  With an interruption, the
@@ -47,21 +59,19 @@ struct SeriesWindows {
 // blocks stop at their next batch, and finish() raises pool::Interrupted.
 class RollingInProgress {
 public:
-    RollingInProgress(std::span<const SeriesWindows> series,
-                      std::span<minimal::FeatureValues> values,
+    RollingInProgress(std::span<const SeriesWindows> series, FeatureColumns out,
                       pool::Interruption* interruption = nullptr);
     // The same on a given pool with blocks of about `block_cost` (tests).
-    RollingInProgress(std::span<const SeriesWindows> series,
-                      std::span<minimal::FeatureValues> values, pool::Interruption* interruption,
-                      pool::ThreadPool& pool, std::size_t block_cost);
+    RollingInProgress(std::span<const SeriesWindows> series, FeatureColumns out,
+                      pool::Interruption* interruption, pool::ThreadPool& pool, std::size_t block_cost);
     RollingInProgress(const RollingInProgress&) = delete;
     RollingInProgress& operator=(const RollingInProgress&) = delete;
 
-    // Blocks until values[0, count) are all written (true), or until the
+    // Blocks until the features of windows [0, count) are all written (true), or until the
     // work has ended without writing them (false: finish() raises why).
     bool wait_for(std::size_t count);
 
-    // How many values, from the first, wait_for has seen written.
+    // How many windows, from the first, wait_for has seen written.
     std::size_t ready() const noexcept {
         return ready_blocks_ == 0 ? 0 : blocks_[ready_blocks_ - 1].flat_end;
     }
@@ -89,7 +99,7 @@ private:
     };
 
     std::span<const SeriesWindows> series_;
-    std::span<minimal::FeatureValues> values_;
+    FeatureColumns out_;
     pool::Interruption* interruption_;
     std::vector<Block> blocks_;
     std::size_t ready_blocks_ = 0;
