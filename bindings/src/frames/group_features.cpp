@@ -1,5 +1,5 @@
 // group_features(call), top to bottom: read the call, code the keys, group
-// the rows, refuse or drop NaN, compute, lay the result out.
+// the rows (grouped_columns), refuse or drop NaN, compute, lay the result out.
 
 #include "frames/group_features.hpp"
 
@@ -11,14 +11,17 @@
 
 #include "call/held_array.hpp"
 #include "call/signal_poll.hpp"
+#include "extractor/extraction_in_progress.hpp"
 #include "features/common/series_view.hpp"
 #include "features/minimal/feature_values.hpp"
-#include "frames/compute_features.hpp"
 #include "frames/feature_table.hpp"
 #include "frames/frame_call.hpp"
+#include "frames/frame_entry.hpp"
+#include "frames/grouped_columns.hpp"
 #include "frames/grouping.hpp"
 #include "frames/row_keys.hpp"
 #include "frames/series_table.hpp"
+#include "frames/work_with_progress.hpp"
 #include "memory/buffer.hpp"
 #include "memory/row_buffer.hpp"
 #include "python/entry_point.hpp"
@@ -33,42 +36,6 @@ using features::common::SeriesView;
 using features::minimal::FeatureValues;
 using python::PyRef;
 
-// ------------------------------------------------------------- grouping
-
-// Every value column gathered into one call-owned buffer in group order
-// (column c's rows at [c * rows, (c + 1) * rows)), and the groups.
-struct GroupedValues {
-    std::size_t width = 0;
-    std::size_t rows = 0;
-    memory::RowBuffer<double> gathered;
-    GroupedRows grouping;
-    SeriesTable table;
-
-    SeriesLayout layout(bool has_kind) const noexcept { return SeriesLayout{table, width, has_kind}; }
-};
-
-Result<GroupedValues> group_values(const FrameCall& call, RowKeys& keys, pool::Interruption& interruption) {
-    GroupedValues grouped;
-    grouped.width = call.values.size();
-    grouped.rows = call.rows;
-    grouped.gathered = memory::row_buffer<double>(grouped.rows * grouped.width);
-    std::vector<const double*> sources;
-    std::vector<double*> targets;
-    for (std::size_t c = 0; c < grouped.width; ++c) {
-        sources.push_back(reinterpret_cast<const double*>(call.values[c].array.data()));
-        targets.push_back(grouped.gathered.get() + c * grouped.rows);
-    }
-    const TimeColumn time = call.time ? call.time->column() : TimeColumn{};
-    grouped.grouping = group_rows(*keys.key, time, sources, targets, interruption);
-    switch (grouped.grouping.time_problem) {
-        case GroupedRows::TimeProblem::null: return ErrorValue::with_message(PyExc_ValueError, call.time->texts.null);
-        case GroupedRows::TimeProblem::nan: return ErrorValue::with_message(PyExc_ValueError, call.time->texts.nan);
-        case GroupedRows::TimeProblem::none: break;
-    }
-    grouped.table = tabulate(*keys.key, grouped.grouping, keys.kind_range, call.has_kind);
-    return grouped;
-}
-
 // --------------------------------------------------------------- series
 
 struct SeriesList {
@@ -79,14 +46,14 @@ struct SeriesList {
 };
 
 // Series g * width + c: column c's readings of group g.
-SeriesList series_of(const GroupedValues& grouped) {
+SeriesList series_of(const GroupedColumns& grouped) {
     SeriesList series;
     series.count = grouped.table.groups * grouped.width;
     series.views = memory::uninitialized_buffer<SeriesView>(series.count);
     for (std::size_t g = 0; g < grouped.table.groups; ++g) {
         const std::uint64_t bucket = grouped.table.buckets[g];
         for (std::size_t c = 0; c < grouped.width; ++c) {
-            const double* begin = grouped.gathered.get() + c * grouped.rows + grouped.grouping.start[bucket];
+            const double* begin = grouped.column(c) + grouped.grouping.start[bucket];
             series.views[g * grouped.width + c] = SeriesView(begin, grouped.grouping.size(bucket));
         }
     }
@@ -120,21 +87,13 @@ void drop_nan(std::span<SeriesView> series, double* gathered) {
 
 // ValueError, its text worded by the package from the frame's own values.
 ErrorValue nan_refusal(const FrameCall& call, const SeriesLayout& layout, std::size_t series) {
-    const std::int64_t id_row = layout.table.id_rows[layout.id_of(series)];
-    const std::int64_t kind_row = call.has_kind ? layout.table.kind_rows[layout.kind_of(series)] : -1;
-    const auto value = static_cast<Py_ssize_t>(series % layout.width);
-    Result<PyRef> text = errors::checked(PyObject_CallFunction(call.nan_message.get(), "LLn",
-                                                               static_cast<long long>(id_row),
-                                                               static_cast<long long>(kind_row), value));
-    if (!text.ok()) return std::move(text).error();
-    if (!PyUnicode_Check(text.value().get())) {
-        return ErrorValue::with_message(PyExc_TypeError, "group_features: nan_message must return a str");
-    }
-    auto message = std::make_shared<const PyRef>(std::move(text).value());
-    return ErrorValue::deferred(PyRef::borrow(PyExc_ValueError), [message] { return message->clone(); });
+    const SeriesKeys keys = keys_of(call, layout, series);
+    return worded_refusal(errors::checked(PyObject_CallFunction(call.nan_message.get(), "LLn", keys.id_row,
+                                                                keys.kind_row, keys.value)),
+                          "group_features: nan_message must return a str");
 }
 
-errors::Status refuse_or_drop_nan(const FrameCall& call, GroupedValues& grouped, std::span<SeriesView> series) {
+errors::Status refuse_or_drop_nan(const FrameCall& call, GroupedColumns& grouped, std::span<SeriesView> series) {
     if (!grouped.grouping.any_nan) return errors::success();
     if (call.drop_nan) {
         drop_nan(series, grouped.gathered.get());
@@ -155,7 +114,8 @@ Result<PyRef> group_features(PyObject* described, call::CallBorrows& borrows, ca
     if (!keys.ok()) return std::move(keys).error();
     errors::Status unchanged = call.check_columns_unchanged();
     if (!unchanged.ok()) return std::move(unchanged).error();
-    Result<GroupedValues> grouped = group_values(call, keys.value(), signals.interruption());
+    const TimeColumn time = call.time ? call.time->column() : TimeColumn{};
+    Result<GroupedColumns> grouped = group_columns(call, keys.value(), time, nullptr, nullptr, signals.interruption());
     if (!grouped.ok()) return std::move(grouped).error();
     // From here on the call reads only buffers of its own.
     keys.value().key.reset();
@@ -166,25 +126,21 @@ Result<PyRef> group_features(PyObject* described, call::CallBorrows& borrows, ca
     if (!nan.ok()) return std::move(nan).error();
     auto values = memory::row_buffer<FeatureValues>(series.count);
     const std::span<FeatureValues> slots(values.get(), series.count);
-    errors::Status computed = compute_features(series.span(), slots, signals, call.progress.get());
+    errors::Status computed = work_with_progress(series.count, signals, call.progress.get(), [&] {
+        return extractor::ExtractionInProgress(series.span(), slots, &signals.interruption());
+    });
     if (!computed.ok()) return std::move(computed).error();
     return feature_table(grouped.value().layout(call.has_kind), call.wide, slots);
-}
-
-Result<PyRef> run(PyObject* described) {
-    call::CallBorrows borrows;
-    call::SignalPoll signals;
-    try {
-        return group_features(described, borrows, signals);
-    } catch (const pool::Interrupted&) {
-        return signals.take_raised();
-    }
 }
 
 }  // namespace
 
 PyObject* group_features_entry(PyObject* /*module*/, PyObject* call) noexcept {
-    return errors::entry_point([&] { return run(call); });
+    return errors::entry_point([&] {
+        return with_call_state([&](call::CallBorrows& borrows, call::SignalPoll& signals) {
+            return group_features(call, borrows, signals);
+        });
+    });
 }
 
 }  // namespace orven::bindings::frames

@@ -5,6 +5,7 @@
 #include "call/held_array.hpp"
 #include "call/signal_poll.hpp"
 #include "frames/frame_call.hpp"
+#include "frames/frame_entry.hpp"
 #include "frames/row_keys.hpp"
 #include "python/entry_point.hpp"
 #include "python/handles.hpp"
@@ -29,14 +30,10 @@ Result<PyRef> timed(PyObject* described, call::CallBorrows& borrows, call::Signa
 }  // namespace
 
 PyObject* time_key_codes_entry(PyObject* /*module*/, PyObject* described) noexcept {
-    return errors::entry_point([&]() -> Result<PyRef> {
-        call::CallBorrows borrows;
-        call::SignalPoll signals;
-        try {
+    return errors::entry_point([&] {
+        return with_call_state([&](call::CallBorrows& borrows, call::SignalPoll& signals) {
             return timed(described, borrows, signals);
-        } catch (const pool::Interrupted&) {
-            return signals.take_raised();
-        }
+        });
     });
 }
 

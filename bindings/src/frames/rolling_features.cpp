@@ -25,9 +25,12 @@
 #include "features/rolling/time_windows.hpp"
 #include "features/rolling/window.hpp"
 #include "frames/frame_call.hpp"
+#include "frames/frame_entry.hpp"
+#include "frames/grouped_columns.hpp"
 #include "frames/grouping.hpp"
 #include "frames/row_keys.hpp"
 #include "frames/series_table.hpp"
+#include "frames/work_with_progress.hpp"
 #include "memory/block_cache.hpp"
 #include "memory/row_buffer.hpp"
 #include "python/entry_point.hpp"
@@ -139,49 +142,34 @@ Result<WindowShape> read_shape(PyObject* described, const FrameCall& call) {
 
 // ------------------------------------------------------------- grouping
 
-// The value columns and the time gathered in group order.  The time is one
-// more column of 8-byte words, moved verbatim whatever their type; with
-// several value columns and NaN to drop, each column gets its own copy of
-// the times, since dropping compacts a column's values and times together.
+// The value columns and the time gathered in group order.  The time goes
+// along as one more column; with several value columns and NaN to drop,
+// each column gets its own copy of the times, since dropping compacts a
+// column's values and times together.
 struct GroupedReadings {
-    std::size_t width = 0;
-    std::size_t rows = 0;
-    memory::RowBuffer<double> gathered;
+    GroupedColumns columns;
     memory::RowBuffer<double> times;
     bool times_per_column = false;
-    GroupedRows grouping;
-    SeriesTable table;
 
     double* times_of(std::size_t column) const noexcept {
-        return times.get() + (times_per_column ? column * rows : 0);
+        return times.get() + (times_per_column ? column * columns.rows : 0);
     }
+    SeriesLayout layout(bool has_kind) const noexcept { return columns.layout(has_kind); }
 };
 
 Result<GroupedReadings> group_readings(const FrameCall& call, RowKeys& keys, pool::Interruption& interruption) {
     GroupedReadings grouped;
-    grouped.width = call.values.size();
-    grouped.rows = call.rows;
-    grouped.times_per_column = call.drop_nan && grouped.width > 1;
-    grouped.gathered = memory::row_buffer<double>(grouped.rows * grouped.width);
-    grouped.times = memory::row_buffer<double>(grouped.rows * (grouped.times_per_column ? grouped.width : 1));
-    std::vector<const double*> sources;
-    std::vector<double*> targets;
-    for (std::size_t c = 0; c < grouped.width; ++c) {
-        sources.push_back(reinterpret_cast<const double*>(call.values[c].array.data()));
-        targets.push_back(grouped.gathered.get() + c * grouped.rows);
+    const std::size_t width = call.values.size();
+    grouped.times_per_column = call.drop_nan && width > 1;
+    grouped.times = memory::row_buffer<double>(call.rows * (grouped.times_per_column ? width : 1));
+    Result<GroupedColumns> columns =
+        group_columns(call, keys, call.time->column(), reinterpret_cast<const double*>(call.time->array.data()),
+                      grouped.times.get(), interruption);
+    if (!columns.ok()) return std::move(columns).error();
+    grouped.columns = std::move(columns).value();
+    for (std::size_t c = 1; grouped.times_per_column && c < width; ++c) {
+        std::memcpy(grouped.times_of(c), grouped.times.get(), call.rows * sizeof(double));
     }
-    sources.push_back(reinterpret_cast<const double*>(call.time->array.data()));
-    targets.push_back(grouped.times.get());
-    grouped.grouping = group_rows(*keys.key, call.time->column(), sources, targets, interruption);
-    switch (grouped.grouping.time_problem) {
-        case GroupedRows::TimeProblem::null: return ErrorValue::with_message(PyExc_ValueError, call.time->texts.null);
-        case GroupedRows::TimeProblem::nan: return ErrorValue::with_message(PyExc_ValueError, call.time->texts.nan);
-        case GroupedRows::TimeProblem::none: break;
-    }
-    for (std::size_t c = 1; grouped.times_per_column && c < grouped.width; ++c) {
-        std::memcpy(grouped.times_of(c), grouped.times.get(), grouped.rows * sizeof(double));
-    }
-    grouped.table = tabulate(*keys.key, grouped.grouping, keys.kind_range, call.has_kind);
     return grouped;
 }
 
@@ -198,13 +186,14 @@ struct Readings {
 // Series g * width + c: column c's readings of group g.
 std::vector<Readings> readings_of(const GroupedReadings& grouped) {
     std::vector<Readings> series;
-    series.reserve(grouped.table.groups * grouped.width);
-    for (std::size_t g = 0; g < grouped.table.groups; ++g) {
-        const std::uint64_t bucket = grouped.table.buckets[g];
-        const std::uint64_t start = grouped.grouping.start[bucket];
-        for (std::size_t c = 0; c < grouped.width; ++c) {
-            series.push_back(Readings{grouped.gathered.get() + c * grouped.rows + start,
-                                      grouped.times_of(c) + start, grouped.grouping.size(bucket)});
+    const GroupedColumns& columns = grouped.columns;
+    series.reserve(columns.table.groups * columns.width);
+    for (std::size_t g = 0; g < columns.table.groups; ++g) {
+        const std::uint64_t bucket = columns.table.buckets[g];
+        const std::uint64_t start = columns.grouping.start[bucket];
+        for (std::size_t c = 0; c < columns.width; ++c) {
+            series.push_back(Readings{columns.column(c) + start, grouped.times_of(c) + start,
+                                      columns.grouping.size(bucket)});
         }
     }
     return series;
@@ -273,28 +262,9 @@ void list_count_windows(std::span<const Readings> series, CountWindowShape shape
     }
 }
 
-// The rows holding a series' id and kind (-1 without a kind column), and
-// the place of its value column: how the package names it.
-struct SeriesKeys {
-    long long id_row;
-    long long kind_row;
-    Py_ssize_t value;
-};
-
-SeriesKeys keys_of(const FrameCall& call, const GroupedReadings& grouped, std::size_t series) {
-    const std::size_t group = series / grouped.width;
-    const std::int64_t id_row = grouped.table.id_rows[grouped.table.id_of_group[group]];
-    const std::int64_t kind_row = call.has_kind ? grouped.table.kind_rows[grouped.table.kind_of_group[group]] : -1;
-    return SeriesKeys{static_cast<long long>(id_row), static_cast<long long>(kind_row),
-                      static_cast<Py_ssize_t>(series % grouped.width)};
-}
-
 // ValueError(text), the text worded by the package's callback.
 ErrorValue refusal(Result<PyRef> text) {
-    if (!text.ok()) return std::move(text).error();
-    if (!PyUnicode_Check(text.value().get())) return misuse("the message callbacks must return a str");
-    auto message = std::make_shared<const PyRef>(std::move(text).value());
-    return ErrorValue::deferred(PyRef::borrow(PyExc_ValueError), [message] { return message->clone(); });
+    return worded_refusal(std::move(text), "rolling_features: the message callbacks must return a str");
 }
 
 Result<WindowList> list_windows(const FrameCall& call, const GroupedReadings& grouped,
@@ -312,7 +282,7 @@ Result<WindowList> list_windows(const FrameCall& call, const GroupedReadings& gr
             list_time_windows(series, shape.integer, list);
         }
     } catch (const features::rolling::WindowError& error) {
-        const SeriesKeys keys = keys_of(call, grouped, list.listing);
+        const SeriesKeys keys = keys_of(call, grouped.layout(call.has_kind), list.listing);
         return refusal(errors::checked(PyObject_CallFunction(shape.window_message.get(), "LLns", keys.id_row,
                                                              keys.kind_row, keys.value, error.what())));
     }
@@ -339,42 +309,11 @@ errors::Status refuse_nan(const FrameCall& call, const GroupedReadings& grouped,
         if (refused == windows.size()) continue;
         Result<PyRef> end = end_object(list.ends[list.first[s] + refused], floating_times);
         if (!end.ok()) return std::move(end).error();
-        const SeriesKeys keys = keys_of(call, grouped, s);
+        const SeriesKeys keys = keys_of(call, grouped.layout(call.has_kind), s);
         return refusal(errors::checked(PyObject_CallFunction(call.nan_message.get(), "LLnO", keys.id_row,
                                                              keys.kind_row, keys.value, end.value().get())));
     }
     return errors::success();
-}
-
-// -------------------------------------------------------------- compute
-
-// Waits for the windows in steps of about a percent, each step's count
-// handed to the poll's progress report.
-void wait_in_steps(features::rolling::RollingInProgress& rolling, std::size_t total, call::SignalPoll& signals) {
-    const std::size_t step = std::max<std::size_t>(total / 100, 1);
-    for (std::size_t ready = std::min(step, total);; ready = std::min(ready + step, total)) {
-        if (!rolling.wait_for(ready)) break;
-        signals.set_done(ready);
-        if (ready == total) break;
-    }
-    rolling.finish();
-}
-
-errors::Status compute_windows(std::span<const SeriesWindows> series, FeatureColumns out,
-                               call::SignalPoll& signals, PyObject* progress) {
-    const std::size_t total = out.windows;
-    signals.report_progress(progress, total);
-    errors::Status started = signals.report_now();
-    if (!started.ok()) return started;
-    if (total > 0) {
-        {
-            const python::ReleasedInterpreter released;
-            features::rolling::RollingInProgress rolling(series, out, &signals.interruption());
-            wait_in_steps(rolling, total, signals);
-        }
-        if (signals.interruption().cancelled()) return signals.take_raised();
-    }
-    return signals.report_now();
 }
 
 // --------------------------------------------------------------- result
@@ -410,7 +349,7 @@ Result<PyRef> window_table(const FrameCall& call, const GroupedReadings& grouped
     Result<PyRef> end_bytes = bytes_from(total, &ends);
     if (!id_bytes.ok() || !kind_bytes.ok() || !end_bytes.ok()) return errors::fetch();
     for (std::size_t s = 0; s + 1 < list.first.size(); ++s) {
-        const SeriesKeys keys = keys_of(call, grouped, s);
+        const SeriesKeys keys = keys_of(call, grouped.layout(call.has_kind), s);
         const std::int64_t kind = call.has_kind ? keys.kind_row : static_cast<std::int64_t>(keys.value);
         for (std::size_t w = list.first[s]; w < list.first[s + 1]; ++w) {
             id_rows[w] = keys.id_row;
@@ -447,7 +386,7 @@ Result<PyRef> rolling_features(PyObject* described, call::CallBorrows& borrows, 
     call.release_arrays();
 
     std::vector<Readings> series = readings_of(grouped.value());
-    if (call.drop_nan && grouped.value().grouping.any_nan) drop_nan(series);
+    if (call.drop_nan && grouped.value().columns.grouping.any_nan) drop_nan(series);
     Result<WindowList> list = list_windows(call, grouped.value(), series, shape.value());
     if (!list.ok()) return std::move(list).error();
     if (!call.drop_nan) {
@@ -474,30 +413,26 @@ Result<PyRef> rolling_features(PyObject* described, call::CallBorrows& borrows, 
     double* columns = nullptr;
     Result<PyRef> features = bytes_from(total * feature_count, &columns);
     if (!features.ok()) return std::move(features).error();
-    errors::Status computed = compute_windows(windows, FeatureColumns{columns, total}, signals, call.progress.get());
+    errors::Status computed = work_with_progress(total, signals, call.progress.get(), [&] {
+        return features::rolling::RollingInProgress(windows, FeatureColumns{columns, total}, &signals.interruption());
+    });
     if (!computed.ok()) return std::move(computed).error();
     windows = {};
     list.value().windows.reset();
-    grouped.value().gathered.reset();
+    grouped.value().columns.gathered.reset();
     grouped.value().times.reset();
     memory::block_cache::release_all();
     return window_table(call, grouped.value(), list.value(), std::move(features).value());
 }
 
-Result<PyRef> run(PyObject* described) {
-    call::CallBorrows borrows;
-    call::SignalPoll signals;
-    try {
-        return rolling_features(described, borrows, signals);
-    } catch (const pool::Interrupted&) {
-        return signals.take_raised();
-    }
-}
-
 }  // namespace
 
 PyObject* rolling_features_entry(PyObject* /*module*/, PyObject* call) noexcept {
-    return errors::entry_point([&] { return run(call); });
+    return errors::entry_point([&] {
+        return with_call_state([&](call::CallBorrows& borrows, call::SignalPoll& signals) {
+            return rolling_features(call, borrows, signals);
+        });
+    });
 }
 
 }  // namespace orven::bindings::frames
