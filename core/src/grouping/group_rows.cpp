@@ -1,10 +1,12 @@
 #include "grouping/group_rows.hpp"
 
 #include <algorithm>
+#include <atomic>
 #include <bit>
 #include <cmath>
 #include <cstring>
 #include <limits>
+#include <optional>
 #include <tuple>
 #include <type_traits>
 #include <utility>
@@ -32,10 +34,25 @@ void run_row_tasks(std::size_t count, Task&& task, pool::Interruption& interrupt
 }
 
 // Up to this many buckets, every task counts its own range of rows into
-// tables of all buckets; beyond, rows are partitioned first.
-constexpr std::uint64_t few_buckets = 4096;
-// Partitions of the many-bucket path: at most this many.
-constexpr std::uint64_t most_partitions = 1024;
+// tables of all buckets and scatters each value where it goes: the output
+// lines and the cursors (8 bytes a bucket) of a task then fit in a
+// second-level cache of 1 MiB, which beats partitioning first (measured on
+// 6 M rows in random order: 20,000 groups 0.09 s against 0.13 s).  Beyond,
+// rows are partitioned first.
+constexpr std::uint64_t few_buckets = 65536;
+// Where groups are out of time order, the few-bucket path sorts each group
+// of rows in place, reading the times at random; beyond this many buckets
+// (groups of a few thousand rows or less) the partitioned path, which sorts
+// in cache, is taken instead.
+constexpr std::uint64_t sorted_in_place = 4096;
+// The tables of the few-bucket path's tasks take about this many bytes a
+// row at most (fewer tasks then, a multiple of the workers).
+constexpr std::size_t table_bytes_per_row = 1;
+// Partitions of the many-bucket path: at most this many, so that their
+// write-combining lines (16 KiB a stream) stay in the first-level cache.
+// Measured on 6 M rows in random order, 60,000 to 3 M groups: 4-10% faster
+// than 1,024 partitions, the partitions still small enough for cache.
+constexpr std::uint64_t most_partitions = 256;
 
 // The many-bucket path cuts the buckets into partitions of 2^shift
 // consecutive buckets, at most most_partitions of them.
@@ -74,6 +91,9 @@ struct TimeReader<NoTime> {
 // first and last time seen, whether the times went down.
 template <class T>
 struct BucketCounts {
+    static constexpr std::size_t bytes_per_bucket =
+        sizeof(std::uint64_t) + sizeof(std::int64_t) + 1 + (std::is_same_v<T, NoTime> ? 0 : 2 * sizeof(T));
+
     explicit BucketCounts(std::size_t buckets)
         : count(row_buffer<std::uint64_t>(buckets)),
           first_row(row_buffer<std::int64_t>(buckets)),
@@ -102,6 +122,7 @@ struct BucketCounts {
                 first_time[b] = t;
             } else if (t < last_time[b]) {
                 unsorted[b] = 1;
+                any_unsorted = true;
             }
             last_time[b] = t;
         }
@@ -113,6 +134,8 @@ struct BucketCounts {
     RowBuffer<std::uint8_t> unsorted;
     RowBuffer<T> first_time;
     RowBuffer<T> last_time;
+    // Whether any bucket's times went down within this range.
+    bool any_unsorted = false;
 };
 
 GroupedRows empty_result(std::uint64_t buckets) {
@@ -157,26 +180,50 @@ RowBuffer<Row> row_list(Keys<Key>& input) {
     return row_buffer<Row>(input.rows);
 }
 
+// Tasks of the few-bucket path: as for any pass, unless their tables of
+// every bucket would take more than table_bytes_per_row.
+template <class T>
+std::size_t few_bucket_pieces(std::size_t rows, std::uint64_t buckets) {
+    const std::size_t usual = piece_count(rows);
+    const std::size_t workers = std::max<std::size_t>(pool::global_pool().num_threads(), 1);
+    const std::size_t table = static_cast<std::size_t>(buckets) * BucketCounts<T>::bytes_per_bucket;
+    const std::size_t fitting = rows * table_bytes_per_row / std::max<std::size_t>(table, 1);
+    if (fitting >= usual) return usual;
+    return std::min(usual, workers * std::max<std::size_t>(fitting / workers, 1));
+}
+
+// Empty where groups are out of time order and there are more than
+// sorted_in_place buckets: the partitioned path is then the faster one.
 template <class T, class Row, class Key>
-GroupedRows group_few(Keys<Key>& input, const TimeReader<T>& time, const Columns& columns,
-                      pool::Interruption& interruption) {
+std::optional<GroupedRows> group_few(Keys<Key>& input, const TimeReader<T>& time, const Columns& columns,
+                                     pool::Interruption& interruption) {
     const std::size_t rows = input.rows;
     const std::uint64_t buckets = input.buckets;
     const Key* keys = input.keys;
     GroupedRows out = empty_result(buckets);
-    const std::size_t pieces = piece_count(rows);
+    const std::size_t pieces = few_bucket_pieces<T>(rows, buckets);
     std::vector<BucketCounts<T>> counts;
     counts.reserve(pieces);
     for (std::size_t p = 0; p < pieces; ++p) counts.emplace_back(buckets);
     std::vector<TimeProblem> problems(pieces, TimeProblem::none);
+    // Disorder seen by one task ends every task's count: the partitioned
+    // path starts over, having lost little.
+    const bool leave_on_disorder = buckets > sorted_in_place;
+    std::atomic<bool> disorder{false};
     run_row_tasks(pieces, [&](std::size_t p, const Checkpoint& checkpoint) {
         pool::for_each_block(piece_rows(rows, pieces, p), checkpoint, [&](std::size_t begin, std::size_t end) {
+            if (disorder.load(std::memory_order_relaxed)) return false;
             for (std::size_t r = begin; r < end; ++r) {
                 if (!counts[p].add(keys[r], r, time, problems[p])) return false;
+                if (leave_on_disorder && counts[p].any_unsorted) {
+                    disorder.store(true, std::memory_order_relaxed);
+                    return false;
+                }
             }
             return true;
         });
     }, interruption);
+    if (disorder.load(std::memory_order_relaxed)) return std::nullopt;
     for (TimeProblem problem : problems) {
         if (problem != TimeProblem::none) {
             out.time_problem = problem;
@@ -206,6 +253,7 @@ GroupedRows group_few(Keys<Key>& input, const TimeReader<T>& time, const Columns
         any_unsorted |= unsorted[b] != 0;
         out.start[b + 1] = at;
     }
+    if (any_unsorted && buckets > sorted_in_place) return std::nullopt;
     std::vector<std::uint8_t> nan(pieces, 0);
     if (!any_unsorted) {
         run_row_tasks(pieces, [&](std::size_t p, const Checkpoint& checkpoint) {
@@ -632,8 +680,9 @@ GroupedRows group_keys(Keys<Key>& input, const TimeReader<T>& time, const Column
                        pool::Interruption& interruption) {
     if (input.buckets <= few_buckets) {
         const bool narrow_rows = input.rows <= std::numeric_limits<std::uint32_t>::max();
-        return narrow_rows ? group_few<T, std::uint32_t>(input, time, columns, interruption)
-                           : group_few<T, std::uint64_t>(input, time, columns, interruption);
+        std::optional<GroupedRows> few = narrow_rows ? group_few<T, std::uint32_t>(input, time, columns, interruption)
+                                                     : group_few<T, std::uint64_t>(input, time, columns, interruption);
+        if (few) return std::move(*few);
     }
     // The many-bucket path packs a row and its bucket in a partition into
     // one word: 32 bits when both fit.
