@@ -39,7 +39,7 @@ def column(kind, rng, distinct, rows):
 
 
 @pytest.mark.parametrize("kind", ["str", "str with a subclass", "str with an int", "float", "float with NaN"])
-@pytest.mark.parametrize("distinct, rows", [(50, 1_000), (60_000, 300_000)])
+@pytest.mark.parametrize("distinct, rows", [(50, 1_000), (100_000, 300_000)])
 def test_keys_group_and_sort_as_python_does(kind, distinct, rows):
     rng = np.random.default_rng(distinct + len(kind))
     keys = column(kind, rng, distinct, rows)
