@@ -378,67 +378,99 @@ Partitions count_partitions(const Keys<Key>& input, std::size_t pieces, pool::In
     return parts;
 }
 
-// One stream moved to the partitions: target[position] = value_of(row,
-// key) for every row, each piece from its own cursors.  Where the rows come
-// in runs of one partition, each value is written where it goes.  Where
-// they are scattered over hundreds of partitions, that would touch as many
-// pages and lines in turn; instead each partition's values gather in a line of
-// the piece's own (all of them fit in the second-level cache) and go out a
-// whole cache line at a time (software write-combining).  The first and
-// last line of a piece's run in a partition are written only in part,
-// since their other slots belong to a neighbouring run.
-template <class V, class Key, class ValueOf>
-void partition_stream(const Keys<Key>& input, const Partitions& parts, std::size_t pieces, V* target,
-                      ValueOf&& value_of, pool::Interruption& interruption) {
-    constexpr std::size_t per_line = memory::cache_line / sizeof(V);
+// One stream a pass moves to the partitions: target[position] =
+// value_of(row, key) for every row.
+template <class V, class ValueOf>
+struct Stream {
+    V* target;
+    ValueOf value_of;
+};
+template <class V, class ValueOf>
+Stream(V*, ValueOf) -> Stream<V, ValueOf>;
+
+// With hundreds of partitions and the rows scattered over them, writing
+// each value where it goes would touch as many pages and lines in turn;
+// instead each partition's values gather in a line of the piece's own
+// (all of them fit in cache) and go out a whole cache line at a time
+// (software write-combining).  The first and last line of a piece's run in
+// a partition are written only in part, since their other slots belong to
+// a neighbouring run.
+template <class S>
+class CombinedWrites {
+public:
+    CombinedWrites(const S& stream, const std::vector<std::uint64_t>& run_start)
+        : stream_(stream), run_start_(run_start), lines_(run_start.size()) {}
+
+    void put(std::uint64_t q, std::uint64_t at, std::size_t r, std::uint64_t k) {
+        lines_[q].slot[at % per_line] = stream_.value_of(r, k);
+        if ((at + 1) % per_line != 0) return;
+        if (at + 1 - per_line >= run_start_[q]) {
+            memory::store_line(stream_.target + (at + 1 - per_line), lines_[q].slot);
+        } else {
+            write_out(q, at + 1 - per_line, at + 1);
+        }
+    }
+
+    // The lines left partly filled, once every row is put.
+    void finish(const std::vector<std::uint64_t>& cursor) {
+        for (std::uint64_t q = 0; q < cursor.size(); ++q) {
+            const std::uint64_t end = cursor[q];
+            if (end % per_line != 0) write_out(q, end - end % per_line, end);
+        }
+    }
+
+private:
+    using V = std::remove_pointer_t<decltype(S::target)>;
+    static constexpr std::size_t per_line = memory::cache_line / sizeof(V);
     struct alignas(64) Line {
         V slot[per_line];
     };
-    if (!parts.scattered) {
-        // Rows come in runs of one partition: the writes stream already.
-        run_row_tasks(pieces, [&](std::size_t p, const Checkpoint& checkpoint) {
-            const auto first = parts.cursor.begin() + static_cast<std::ptrdiff_t>(p * parts.count);
-            std::vector<std::uint64_t> cursor(first, first + static_cast<std::ptrdiff_t>(parts.count));
-            pool::for_each_block(piece_rows(input.rows, pieces, p), checkpoint, [&](std::size_t begin, std::size_t end) {
-                for (std::size_t r = begin; r < end; ++r) {
-                    const std::uint64_t k = input.keys[r];
-                    target[cursor[k >> parts.shift]++] = value_of(r, k);
-                }
-            });
-        }, interruption);
-        return;
+
+    // Slots of partition q's line from position `begin` (or the run's
+    // start) to `end`.
+    void write_out(std::uint64_t q, std::uint64_t begin, std::uint64_t end) {
+        const std::uint64_t from = std::max(begin, run_start_[q]);
+        std::memcpy(stream_.target + from, lines_[q].slot + from % per_line, (end - from) * sizeof(V));
     }
+
+    const S& stream_;
+    const std::vector<std::uint64_t>& run_start_;
+    std::vector<Line> lines_;
+};
+
+// Streams moved to the partitions in one pass over the rows, each piece
+// from its own cursors.  Where the rows come in runs of one partition,
+// each value is written where it goes; where they are scattered, through
+// write-combining lines.
+template <class Key, class... Streams>
+void partition_streams(const Keys<Key>& input, const Partitions& parts, std::size_t pieces,
+                       pool::Interruption& interruption, const Streams&... streams) {
     run_row_tasks(pieces, [&](std::size_t p, const Checkpoint& checkpoint) {
         const auto first = parts.cursor.begin() + static_cast<std::ptrdiff_t>(p * parts.count);
         const std::vector<std::uint64_t> run_start(first, first + static_cast<std::ptrdiff_t>(parts.count));
         std::vector<std::uint64_t> cursor = run_start;
-        std::vector<Line> lines(parts.count);
-        // Slots [from, to) of partition q's line, from position `begin` on.
-        auto write_out = [&](std::uint64_t q, std::uint64_t begin, std::uint64_t end) {
-            const std::uint64_t from = std::max(begin, run_start[q]);
-            std::memcpy(target + from, lines[q].slot + from % per_line, (end - from) * sizeof(V));
-        };
-        const bool whole = pool::for_each_block(piece_rows(input.rows, pieces, p), checkpoint,
-                                                [&](std::size_t begin, std::size_t end) {
+        const RowRange range = piece_rows(input.rows, pieces, p);
+        if (!parts.scattered) {
+            pool::for_each_block(range, checkpoint, [&](std::size_t begin, std::size_t end) {
+                for (std::size_t r = begin; r < end; ++r) {
+                    const std::uint64_t k = input.keys[r];
+                    const std::uint64_t at = cursor[k >> parts.shift]++;
+                    ((streams.target[at] = streams.value_of(r, k)), ...);
+                }
+            });
+            return;
+        }
+        std::tuple<CombinedWrites<Streams>...> writes{CombinedWrites<Streams>(streams, run_start)...};
+        const bool whole = pool::for_each_block(range, checkpoint, [&](std::size_t begin, std::size_t end) {
             for (std::size_t r = begin; r < end; ++r) {
                 const std::uint64_t k = input.keys[r];
                 const std::uint64_t q = k >> parts.shift;
                 const std::uint64_t at = cursor[q]++;
-                lines[q].slot[at % per_line] = value_of(r, k);
-                if ((at + 1) % per_line == 0) {
-                    if (at + 1 - per_line >= run_start[q]) {
-                        memory::store_line(target + (at + 1 - per_line), lines[q].slot);
-                    } else {
-                        write_out(q, at + 1 - per_line, at + 1);
-                    }
-                }
+                std::apply([&](auto&... write) { (write.put(q, at, r, k), ...); }, writes);
             }
         });
         if (!whole) return;
-        for (std::uint64_t q = 0; q < parts.count; ++q) {
-            const std::uint64_t end = cursor[q];
-            if (end % per_line != 0) write_out(q, end - end % per_line, end);
-        }
+        std::apply([&](auto&... write) { (write.finish(cursor), ...); }, writes);
         memory::line_stores_done();
     }, interruption);
 }
@@ -627,21 +659,21 @@ GroupedRows group_many(Keys<Key>& input, const TimeReader<T>& time, const Column
     const std::size_t pieces = piece_count(rows);
     const Partitions parts = count_partitions(input, pieces, interruption);
     RowBuffer<Row> members = row_list<Row>(input);
-    partition_stream(input, parts, pieces, members.get(), [&](std::size_t r, std::uint64_t k) {
+    const Stream rows_and_buckets{members.get(), [&](std::size_t r, std::uint64_t k) {
         return static_cast<Row>((std::uint64_t{r} << parts.shift) | (k & parts.local_mask));
-    }, interruption);
+    }};
     const PartitionGrouping<Row> grouping{parts, columns, out, input.buckets, members.get()};
     auto stage_values = [&] {
         for (std::size_t c = 0; c < columns.sources.size(); ++c) {
             const double* source = columns.sources[c];
-            partition_stream(input, parts, pieces, columns.targets[c], [&](std::size_t r, std::uint64_t) {
-                return source[r];
-            }, interruption);
+            partition_streams(input, parts, pieces, interruption,
+                              Stream{columns.targets[c], [&](std::size_t r, std::uint64_t) { return source[r]; }});
         }
     };
     std::vector<TimeProblem> problems(parts.count, TimeProblem::none);
     std::vector<std::uint8_t> nan(parts.count, 0);
     if constexpr (std::is_same_v<T, NoTime>) {
+        partition_streams(input, parts, pieces, interruption, rows_and_buckets);
         stage_values();
         run_row_tasks(parts.count, [&](std::size_t q, const Checkpoint& checkpoint) {
             if (checkpoint.stop()) return;
@@ -654,9 +686,8 @@ GroupedRows group_many(Keys<Key>& input, const TimeReader<T>& time, const Column
         RowBuffer<double> spare;
         if (columns.targets.empty()) spare = row_buffer<double>(rows);
         double* staging = columns.targets.empty() ? spare.get() : columns.targets[0];
-        partition_stream(input, parts, pieces, staging, [&](std::size_t r, std::uint64_t) {
-            return std::bit_cast<double>(time.at(r));
-        }, interruption);
+        partition_streams(input, parts, pieces, interruption, rows_and_buckets,
+                          Stream{staging, [&](std::size_t r, std::uint64_t) { return std::bit_cast<double>(time.at(r)); }});
         std::vector<Layout> layouts(parts.count, Layout::in_place);
         run_row_tasks(parts.count, [&](std::size_t q, const Checkpoint& checkpoint) {
             if (checkpoint.stop()) return;
