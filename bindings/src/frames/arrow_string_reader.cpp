@@ -81,14 +81,13 @@ void code_offset_strings(const ArrowArray& array, std::int64_t offset, std::int6
     // No load reaches past the last string's end.
     const auto end = static_cast<std::int64_t>(offsets[offset + length]);
     ShortKeyMemo memo;
-    const auto look_up = [&](const ShortKey& key) { return dictionary.code_of(key); };
     for (std::int64_t i = 0; i < length; ++i) {
         const auto begin = static_cast<std::int64_t>(offsets[offset + i]);
         const auto size = static_cast<std::int64_t>(offsets[offset + i + 1]) - begin;
         if (size <= 16) {
             const auto bytes = static_cast<std::uint32_t>(size);
             out[i] = memo.code_of(begin + 16 <= end ? ShortKey::load(data + begin, bytes)
-                                                    : ShortKey::copy(data + begin, bytes), look_up);
+                                                    : ShortKey::copy(data + begin, bytes), dictionary);
         } else {
             out[i] = dictionary.code_of(std::string_view(data + begin, static_cast<std::size_t>(size)));
         }
@@ -99,7 +98,6 @@ void code_view_strings(const ArrowArray& array, std::int64_t offset, std::int64_
                        StringDictionary& dictionary, std::uint32_t* out) {
     const auto* views = static_cast<const char*>(array.buffers[1]) + 16 * offset;
     ShortKeyMemo memo;
-    const auto look_up = [&](const ShortKey& key) { return dictionary.code_of(key); };
     for (std::int64_t i = 0; i < length; ++i) {
         const char* view = views + 16 * i;
         std::int32_t size;
@@ -110,14 +108,14 @@ void code_view_strings(const ArrowArray& array, std::int64_t offset, std::int64_
             std::uint32_t high;
             std::memcpy(&low, view + 4, 8);
             std::memcpy(&high, view + 12, 4);
-            out[i] = memo.code_of(ShortKey::from_words(low, high, static_cast<std::uint32_t>(size)), look_up);
+            out[i] = memo.code_of(ShortKey::from_words(low, high, static_cast<std::uint32_t>(size)), dictionary);
         } else {
             std::int32_t buffer;
             std::int32_t at;
             std::memcpy(&buffer, view + 8, 4);
             std::memcpy(&at, view + 12, 4);
             const char* data = static_cast<const char*>(array.buffers[2 + buffer]) + at;
-            out[i] = size <= 16 ? memo.code_of(ShortKey::copy(data, static_cast<std::uint32_t>(size)), look_up)
+            out[i] = size <= 16 ? memo.code_of(ShortKey::copy(data, static_cast<std::uint32_t>(size)), dictionary)
                                 : dictionary.code_of(std::string_view(data, static_cast<std::size_t>(size)));
         }
     }

@@ -114,8 +114,7 @@ Result<PyRef> group_features(PyObject* described, call::CallBorrows& borrows, ca
     if (!keys.ok()) return std::move(keys).error();
     errors::Status unchanged = call.check_columns_unchanged();
     if (!unchanged.ok()) return std::move(unchanged).error();
-    const TimeColumn time = call.time ? call.time->column() : TimeColumn{};
-    Result<GroupedColumns> grouped = group_columns(call, keys.value(), time, nullptr, nullptr, signals.interruption());
+    Result<GroupedColumns> grouped = group_columns(call, keys.value(), nullptr, nullptr, signals.interruption());
     if (!grouped.ok()) return std::move(grouped).error();
     // From here on the call reads only buffers of its own.
     keys.value().key.reset();

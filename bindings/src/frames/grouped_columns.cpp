@@ -10,9 +10,8 @@ using errors::ErrorValue;
 using errors::Result;
 using python::PyRef;
 
-Result<GroupedColumns> group_columns(const FrameCall& call, RowKeys& keys, const TimeColumn& time,
-                                     const double* along_source, double* along_target,
-                                     pool::Interruption& interruption) {
+Result<GroupedColumns> group_columns(const FrameCall& call, RowKeys& keys, const double* along_source,
+                                     double* along_target, pool::Interruption& interruption) {
     GroupedColumns grouped;
     grouped.width = call.values.size();
     grouped.rows = call.rows;
@@ -27,6 +26,7 @@ Result<GroupedColumns> group_columns(const FrameCall& call, RowKeys& keys, const
         sources.push_back(along_source);
         targets.push_back(along_target);
     }
+    const TimeColumn time = call.time ? call.time->column() : TimeColumn{};
     grouped.grouping = group_rows(*keys.key, time, sources, targets, interruption);
     switch (grouped.grouping.time_problem) {
         case GroupedRows::TimeProblem::null: return ErrorValue::with_message(PyExc_ValueError, call.time->texts.null);

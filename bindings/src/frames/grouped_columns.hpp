@@ -35,10 +35,11 @@ struct GroupedColumns {
 };
 
 // Groups the call's value columns (and `along_source` into `along_target`,
-// if not null) by the keys, each group in time order.  A null or NaN time
-// is the ValueError the time column's texts give.
-errors::Result<GroupedColumns> group_columns(const FrameCall& call, RowKeys& keys, const TimeColumn& time,
-                                             const double* along_source, double* along_target,
+// if not null) by the keys, each group in time order when the call has a
+// time column.  A null or NaN time is the ValueError the time column's
+// texts give.
+errors::Result<GroupedColumns> group_columns(const FrameCall& call, RowKeys& keys, const double* along_source,
+                                             double* along_target,
                                              pool::Interruption& interruption);
 
 // Series s (group s / width, value column s % width) as the package's

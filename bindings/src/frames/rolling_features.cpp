@@ -163,8 +163,8 @@ Result<GroupedReadings> group_readings(const FrameCall& call, RowKeys& keys, poo
     grouped.times_per_column = call.drop_nan && width > 1;
     grouped.times = memory::row_buffer<double>(call.rows * (grouped.times_per_column ? width : 1));
     Result<GroupedColumns> columns =
-        group_columns(call, keys, call.time->column(), reinterpret_cast<const double*>(call.time->array.data()),
-                      grouped.times.get(), interruption);
+        group_columns(call, keys, reinterpret_cast<const double*>(call.time->array.data()), grouped.times.get(),
+                      interruption);
     if (!columns.ok()) return std::move(columns).error();
     grouped.columns = std::move(columns).value();
     for (std::size_t c = 1; grouped.times_per_column && c < width; ++c) {

@@ -180,6 +180,14 @@ RowBuffer<Row> row_list(Keys<Key>& input) {
     return row_buffer<Row>(input.rows);
 }
 
+// The first time problem of any task, or none.
+TimeProblem first_problem(const std::vector<TimeProblem>& problems) {
+    for (TimeProblem problem : problems) {
+        if (problem != TimeProblem::none) return problem;
+    }
+    return TimeProblem::none;
+}
+
 // Tasks of the few-bucket path: as for any pass, unless their tables of
 // every bucket would take more than table_bytes_per_row.
 template <class T>
@@ -224,12 +232,8 @@ std::optional<GroupedRows> group_few(Keys<Key>& input, const TimeReader<T>& time
         });
     }, interruption);
     if (disorder.load(std::memory_order_relaxed)) return std::nullopt;
-    for (TimeProblem problem : problems) {
-        if (problem != TimeProblem::none) {
-            out.time_problem = problem;
-            return out;
-        }
-    }
+    out.time_problem = first_problem(problems);
+    if (out.time_problem != TimeProblem::none) return out;
     // Bucket-major prefix sums; each piece's counts become its cursors.
     bool any_unsorted = false;
     std::vector<std::uint8_t> unsorted(buckets, 0);
@@ -642,14 +646,6 @@ struct PartitionGrouping {
     }
 };
 
-// The first time problem of any partition, or none.
-TimeProblem first_problem(const std::vector<TimeProblem>& problems) {
-    for (TimeProblem problem : problems) {
-        if (problem != TimeProblem::none) return problem;
-    }
-    return TimeProblem::none;
-}
-
 template <class T, class Row, class Key>
 GroupedRows group_many(Keys<Key>& input, const TimeReader<T>& time, const Columns& columns,
                        pool::Interruption& interruption) {
@@ -670,7 +666,6 @@ GroupedRows group_many(Keys<Key>& input, const TimeReader<T>& time, const Column
                               Stream{columns.targets[c], [&](std::size_t r, std::uint64_t) { return source[r]; }});
         }
     };
-    std::vector<TimeProblem> problems(parts.count, TimeProblem::none);
     std::vector<std::uint8_t> nan(parts.count, 0);
     if constexpr (std::is_same_v<T, NoTime>) {
         partition_streams(input, parts, pieces, interruption, rows_and_buckets);
@@ -688,6 +683,7 @@ GroupedRows group_many(Keys<Key>& input, const TimeReader<T>& time, const Column
         double* staging = columns.targets.empty() ? spare.get() : columns.targets[0];
         partition_streams(input, parts, pieces, interruption, rows_and_buckets,
                           Stream{staging, [&](std::size_t r, std::uint64_t) { return std::bit_cast<double>(time.at(r)); }});
+        std::vector<TimeProblem> problems(parts.count, TimeProblem::none);
         std::vector<Layout> layouts(parts.count, Layout::in_place);
         run_row_tasks(parts.count, [&](std::size_t q, const Checkpoint& checkpoint) {
             if (checkpoint.stop()) return;

@@ -18,12 +18,13 @@ namespace orven::keys {
 
 class ShortKeyMemo {
 public:
-    // The code of `key`: the memo's, or lookup(key)'s, which it then keeps.
-    template <class Lookup>
-    std::uint32_t code_of(const ShortKey& key, Lookup&& lookup) {
+    // The code of `key`: the memo's, or the dictionary's, which it then
+    // keeps.
+    template <class Dictionary>
+    std::uint32_t code_of(const ShortKey& key, Dictionary& dictionary) {
         Entry& entry = entries_[key.length];
         if (entry.known && entry.low == key.low && entry.high == key.high) return entry.code;
-        const std::uint32_t code = lookup(key);
+        const std::uint32_t code = dictionary.code_of(key);
         entry = Entry{key.low, key.high, code, true};
         return code;
     }
