@@ -184,6 +184,8 @@ static Pair divide(Pair a, Pair b) { return _mm_div_pd(a, b); }
 static Pair square_root(Pair a) { return _mm_sqrt_pd(a); }
 
 // maxpd(a, b) yields a where a > b and b otherwise; minpd likewise with <.
+static double maximum(double a, double b) { return _mm_cvtsd_f64(_mm_max_sd(_mm_set_sd(a), _mm_set_sd(b))); }
+static double minimum(double a, double b) { return _mm_cvtsd_f64(_mm_min_sd(_mm_set_sd(a), _mm_set_sd(b))); }
 static Pair maximum(Pair a, Pair b) { return _mm_max_pd(a, b); }
 static Pair minimum(Pair a, Pair b) { return _mm_min_pd(a, b); }
 static double maximum_across(Pair pair) {
