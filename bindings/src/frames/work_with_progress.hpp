@@ -2,7 +2,8 @@
 
 // The compute stage of a frame call: work started on the process-wide
 // pool with the interpreter released, waited for in steps of about a
-// percent, each step's count handed to the progress report.  The same for
+// percent where there is a progress report, each step's count handed to
+// it.  The same for
 // series (extract_features) and windows (rolling_features): the work
 // object need only say when its first n items are ready (wait_for) and
 // raise its failure at the end (finish).
@@ -34,7 +35,10 @@ errors::Status work_with_progress(std::size_t total, call::SignalPoll& signals, 
         {
             const python::ReleasedInterpreter released;
             auto work = start();
-            const std::size_t step = std::max<std::size_t>(total / 100, 1);
+            // Without a progress report, one wait: every step would cost a
+            // wake-up of this thread and two switches of thread (the
+            // signal handlers are polled on time either way).
+            const std::size_t step = progress == nullptr ? total : std::max<std::size_t>(total / 100, 1);
             for (std::size_t ready = std::min(step, total);; ready = std::min(ready + step, total)) {
                 if (!work.wait_for(ready)) break;
                 signals.set_done(ready);

@@ -163,7 +163,10 @@ void Batch::run_blocks() noexcept {
         }
         try {
             body_(context_, block);
-            done_[block].store(true, std::memory_order_release);
+            // Sequentially consistent with the waiter's awaited_ and done_
+            // (wait_for_block): either it sees this block done, or this
+            // sees it waiting and wakes it.
+            done_[block].store(true, std::memory_order_seq_cst);
         } catch (...) {
             abort_if_throws([&] {
                 const std::lock_guard lock(mutex_);
@@ -172,7 +175,9 @@ void Batch::run_blocks() noexcept {
                 }
             });
         }
-        signal();
+        if (awaited_.load(std::memory_order_seq_cst) == block) {
+            signal();
+        }
     }
 }
 
@@ -225,7 +230,7 @@ bool Batch::sleep_until(Ready ready) {
 // sleep: often enough to poll on time whether the workers or the reader
 // are behind, rarely enough to cost nothing next to a block's work.
 bool Batch::wait_for_block(std::size_t index) {
-    const auto done = [&] { return done_[index].load(std::memory_order_acquire); };
+    const auto done = [&] { return done_[index].load(std::memory_order_seq_cst); };
     for (;;) {
         poll_when_due();
         if (cancelled()) {
@@ -234,7 +239,10 @@ bool Batch::wait_for_block(std::size_t index) {
         if (done()) {
             return true;
         }
-        if (sleep_until(done) && !done()) {
+        awaited_.store(index, std::memory_order_seq_cst);
+        const bool woken = sleep_until(done);
+        awaited_.store(no_block, std::memory_order_relaxed);
+        if (woken && !done()) {
             return false;  // ended without this block
         }
     }

@@ -151,8 +151,8 @@ private:
     bool cancelled() const noexcept {
         return interruption_ != nullptr && interruption_->cancelled();
     }
-    // Wakes the submitting thread if it waits.  A worker calls it while it
-    // still counts as inside the batch, so the batch is alive.
+    // Wakes the submitting thread.  A worker calls it while it still
+    // counts as inside the batch, so the batch is alive.
     void signal() noexcept;
     // The last worker out: after this the batch may be gone at any moment.
     void end() noexcept;
@@ -173,6 +173,12 @@ private:
 
     std::atomic<std::size_t> cursor_{0};
     std::unique_ptr<std::atomic<bool>[]> done_;
+    // The block the submitting thread sleeps until, or none: only its end
+    // is signalled, since a wake-up costs two switches of thread (tens of
+    // microseconds in a virtual machine) and most waits are for the whole
+    // batch, which end() signals.
+    static constexpr std::size_t no_block = static_cast<std::size_t>(-1);
+    std::atomic<std::size_t> awaited_{no_block};
     // Set when the owner leaves before finish(): no further block starts.
     std::atomic<bool> stopped_{false};
     std::chrono::steady_clock::time_point next_poll_;
