@@ -28,34 +28,31 @@ struct Exchange {
     std::size_t high;
 };
 
-// The compare-exchanges of the odd-even merge sort of n = 2^k places, in
-// order, as its iterative form gives them.
-template <std::size_t n>
-constexpr auto odd_even_merge_network() {
-    constexpr std::size_t size = [] {
-        std::size_t count = 0;
-        for (std::size_t p = 1; p < n; p *= 2) {
-            for (std::size_t k = p; k >= 1; k /= 2) {
-                for (std::size_t j = k % p; j + k < n; j += 2 * k) {
-                    for (std::size_t i = 0; i < k && i + j + k < n; ++i) {
-                        count += (i + j) / (2 * p) == (i + j + k) / (2 * p);
-                    }
-                }
-            }
-        }
-        return count;
-    }();
-    std::array<Exchange, size> out{};
-    std::size_t at = 0;
+// Calls visit(low, high) for each compare-exchange of the odd-even merge
+// sort of n = 2^k places, in order, as its iterative form gives them.
+template <std::size_t n, class Visit>
+constexpr void for_each_exchange(Visit visit) {
     for (std::size_t p = 1; p < n; p *= 2) {
         for (std::size_t k = p; k >= 1; k /= 2) {
             for (std::size_t j = k % p; j + k < n; j += 2 * k) {
                 for (std::size_t i = 0; i < k && i + j + k < n; ++i) {
-                    if ((i + j) / (2 * p) == (i + j + k) / (2 * p)) out[at++] = Exchange{i + j, i + j + k};
+                    if ((i + j) / (2 * p) == (i + j + k) / (2 * p)) visit(i + j, i + j + k);
                 }
             }
         }
     }
+}
+
+template <std::size_t n>
+constexpr auto odd_even_merge_network() {
+    constexpr std::size_t size = [] {
+        std::size_t count = 0;
+        for_each_exchange<n>([&](std::size_t, std::size_t) { ++count; });
+        return count;
+    }();
+    std::array<Exchange, size> out{};
+    std::size_t at = 0;
+    for_each_exchange<n>([&](std::size_t low, std::size_t high) { out[at++] = Exchange{low, high}; });
     return out;
 }
 
