@@ -3,10 +3,9 @@
 // The compute stage of a frame call: work started on the process-wide
 // pool with the interpreter released, waited for in steps of about a
 // percent where there is a progress report, each step's count handed to
-// it.  The same for
-// series (extract_features) and windows (rolling_features): the work
-// object need only say when its first n items are ready (wait_for) and
-// raise its failure at the end (finish).
+// it.  The same for series (extract_features) and windows
+// (rolling_features): the work object need only say when its first n
+// items are ready (wait_for) and raise its failure at the end (finish).
 
 #include <Python.h>
 

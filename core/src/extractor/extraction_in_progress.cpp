@@ -50,19 +50,13 @@ void ExtractionInProgress::RunBlock::operator()(std::size_t block) const {
     }
 }
 
-// The last block needed is waited for first: the workers take the blocks
-// in order, so by its end the earlier ones have mostly ended too, and this
-// thread sleeps about once a wait instead of once a block (each a wake-up
-// and two switches of thread).
 bool ExtractionInProgress::wait_for(std::size_t count) {
     std::size_t needed = ready_blocks_;
     while (needed < block_ends_.size() && block_begin(needed) < count) {
         ++needed;
     }
-    for (std::size_t block = needed; block > ready_blocks_; --block) {
-        if (!batch_.wait_for_block(block - 1)) {
-            return false;
-        }
+    if (!batch_.wait_for_blocks(ready_blocks_, needed)) {
+        return false;
     }
     ready_blocks_ = needed;
     return true;

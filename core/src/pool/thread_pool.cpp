@@ -248,6 +248,15 @@ bool Batch::wait_for_block(std::size_t index) {
     }
 }
 
+bool Batch::wait_for_blocks(std::size_t begin, std::size_t end) {
+    for (std::size_t block = end; block > begin; --block) {
+        if (!wait_for_block(block - 1)) {
+            return false;
+        }
+    }
+    return true;
+}
+
 void Batch::finish() {
     for (;;) {
         poll_when_due();

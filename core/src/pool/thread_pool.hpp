@@ -131,6 +131,11 @@ public:
     // interruption was cancelled before it started (false: finish() raises
     // why).  Polls the interruption while it waits.
     bool wait_for_block(std::size_t index);
+    // The same for every block of [begin, end), the last one first: the
+    // workers take blocks in order, so by its end the earlier ones have
+    // mostly ended too, and the caller sleeps about once instead of once a
+    // block.
+    bool wait_for_blocks(std::size_t begin, std::size_t end);
 
     // Waits until every block that started has ended, polling meanwhile,
     // then raises the first failure of a block, or Interrupted if the

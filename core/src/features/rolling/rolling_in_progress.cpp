@@ -137,16 +137,13 @@ void RollingInProgress::RunBlock::operator()(std::size_t index) const {
     }
 }
 
-// The last block needed first, for the reason ExtractionInProgress gives.
 bool RollingInProgress::wait_for(std::size_t count) {
     std::size_t needed = ready_blocks_;
     while (needed < blocks_.size() && blocks_[needed].flat_begin < count) {
         ++needed;
     }
-    for (std::size_t block = needed; block > ready_blocks_; --block) {
-        if (!batch_.wait_for_block(block - 1)) {
-            return false;
-        }
+    if (!batch_.wait_for_blocks(ready_blocks_, needed)) {
+        return false;
     }
     ready_blocks_ = needed;
     return true;
